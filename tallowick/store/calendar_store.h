@@ -1,0 +1,159 @@
+#pragma once
+// The calendar store: the user's calendars, events, reminder lists and
+// reminders, and the permission to use them. The logic of tallowick reaches the
+// store only through these two classes.
+//
+// Abstract so it can be faked in tests. The Linux implementation keeps the
+// calendars as iCalendar collections on disk (store/ical/); it is the one that
+// makeDefaultCalendarPlatform() returns.
+//
+// Results are plain values that the caller owns. Texts are valid UTF-8.
+// Completion handlers may run on any thread, including the calling one, and a
+// correct store calls each exactly once.
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace tallowick {
+
+using Instant = std::chrono::system_clock::time_point;
+
+enum class EntityType { event = 0, reminder = 1 };
+
+// Authorization status values as the store reports them. The store may report
+// any integer; values outside 0...4 are unknown states.
+namespace auth_status {
+inline constexpr int notDetermined = 0;
+inline constexpr int restricted = 1;
+inline constexpr int denied = 2;
+inline constexpr int fullAccess = 3;
+inline constexpr int writeOnly = 4;
+}  // namespace auth_status
+
+// A calendar (for events) or a reminder list (for reminders).
+struct Calendar {
+  std::string identifier;  // stable within one store; opaque to the logic
+  std::string title;
+};
+
+struct Event {
+  std::optional<std::string> title;
+  std::optional<Instant> startDate;
+  std::optional<Instant> endDate;
+  bool isAllDay = false;
+  std::optional<std::string> location;
+  std::optional<std::string> notes;
+  std::optional<Calendar> calendar;
+};
+
+// Calendar fields of a due date, as the store keeps them. A field may be
+// missing; timeZone is an IANA zone name when the due date is tied to a zone,
+// absent for a floating (local) one.
+struct DateComponents {
+  std::optional<int> year, month, day, hour, minute, second;
+  std::optional<std::string> timeZone;
+};
+
+struct Reminder {
+  std::string identifier;  // empty for a reminder that has never been saved
+  std::optional<std::string> title;
+  std::optional<std::string> notes;
+  std::optional<Calendar> calendar;
+  std::optional<DateComponents> dueDateComponents;
+  bool isCompleted = false;
+  int64_t priority = 0;
+};
+
+// Events whose occurrences overlap [start, end], over all event calendars.
+struct EventQuery {
+  Instant start;
+  Instant end;
+};
+
+// Incomplete reminders, without due-date bounds: of the given lists, or of all
+// lists when `calendars` is absent.
+struct IncompleteReminderQuery {
+  std::optional<std::vector<Calendar>> calendars;
+};
+
+// An error of the store itself (a refused save, an unreadable settings file).
+// what() is one human-readable line.
+class StoreError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// The answer to an access request: whether access was granted, and an error
+// the store may deliver alongside it.
+using AccessCompletion = std::function<void(bool granted, std::optional<std::string> error)>;
+
+// Receives the fetched reminders, or nothing.
+using RemindersCompletion = std::function<void(std::optional<std::vector<Reminder>>)>;
+
+// One open connection to the store. Not thread-safe: use from one thread.
+class CalendarStore {
+ public:
+  virtual ~CalendarStore() = default;
+
+  // Asks the person for full access to events / reminders (systems 14.0.0 and
+  // later). Answers at once, without asking, when they have already decided.
+  // Calls `completion` exactly once; an error delivered with the answer means
+  // the request failed.
+  virtual void requestFullAccessToEvents(AccessCompletion completion) = 0;
+  virtual void requestFullAccessToReminders(AccessCompletion completion) = 0;
+
+  // The general request of older systems, for one entity type. Calls
+  // `completion` exactly once.
+  virtual void requestAccess(EntityType type, AccessCompletion completion) = 0;
+
+  // The calendars of an entity type, in the store's order. Never fails: a
+  // store it cannot read has no calendars.
+  virtual std::vector<Calendar> calendars(EntityType type) = 0;
+
+  // The list that new reminders go to by default, if the store has one.
+  virtual std::optional<Calendar> defaultCalendarForNewReminders() = 0;
+
+  // Every occurrence of every event that overlaps the query's window, recurring
+  // events expanded, in the store's order. Returns at once; never fails.
+  virtual std::vector<Event> events(const EventQuery& query) = 0;
+
+  // Fetches the incomplete reminders that the query selects and calls
+  // `completion` exactly once, on any thread, with them (or with nothing).
+  virtual void fetchReminders(const IncompleteReminderQuery& query, RemindersCompletion completion) = 0;
+
+  // A new, unsaved reminder of this store: no title, list, notes or due date,
+  // priority 0, not completed.
+  virtual Reminder newReminder() = 0;
+
+  // Saves a new reminder or the changes to a fetched one, committing at once
+  // when `commit` is set. On success a new reminder's identifier is filled in.
+  // Throws StoreError when the store refuses; nothing is then written.
+  virtual void saveReminder(Reminder& reminder, bool commit) = 0;
+};
+
+// The store's class-level side: what can be asked without a connection.
+class CalendarPlatform {
+ public:
+  virtual ~CalendarPlatform() = default;
+
+  // The current authorization status for an entity type, never prompting.
+  virtual int authorizationStatus(EntityType type) = 0;
+
+  // Opens a new connection. Never fails; problems surface as empty results or
+  // errors of later calls.
+  virtual std::unique_ptr<CalendarStore> openStore() = 0;
+
+  // Whether the operating system is at least the given version.
+  virtual bool isOperatingSystemAtLeast(int major, int minor, int patch) = 0;
+};
+
+// The platform of this build's back end.
+std::unique_ptr<CalendarPlatform> makeDefaultCalendarPlatform();
+
+}  // namespace tallowick

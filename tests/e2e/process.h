@@ -1,0 +1,52 @@
+#pragma once
+// Runs a built binary the way the host does: arguments, environment and working
+// directory set, stdin empty, stdout and stderr captured, in a new session so it
+// has no controlling terminal.
+
+#include <chrono>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace e2e {
+
+struct ProcessOptions {
+  // Variables to set (or, with std::nullopt, to remove) on top of this
+  // process's environment. DISPLAY and WAYLAND_DISPLAY are removed unless set here.
+  std::map<std::string, std::optional<std::string>> env;
+  std::string workingDirectory;  // empty: this process's
+};
+
+struct ProcessResult {
+  std::string out;
+  std::string err;
+  int status = -1;  // exit status, or 128 + signal
+};
+
+ProcessResult runProcess(const std::string& binary, const std::vector<std::string>& args,
+                         const ProcessOptions& options = {});
+
+// A process whose stdout is read while it runs.
+class RunningProcess {
+ public:
+  RunningProcess(const std::string& binary, const std::vector<std::string>& args, const ProcessOptions& options = {});
+  ~RunningProcess();
+  RunningProcess(const RunningProcess&) = delete;
+  RunningProcess& operator=(const RunningProcess&) = delete;
+
+  // The next line of stdout without its line feed, or nothing at end of file
+  // or when `timeout` passes first.
+  std::optional<std::string> readLine(std::chrono::milliseconds timeout);
+
+  // Reads the rest of stdout and stderr and waits for the exit.
+  ProcessResult finish();
+
+ private:
+  int pid_ = -1;
+  int out_ = -1;
+  int err_ = -1;
+  std::string pending_;
+};
+
+}  // namespace e2e
