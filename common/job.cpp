@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iostream>
 #include <stdexcept>
 #include <thread>
 
@@ -25,7 +26,8 @@ void writeAll(int fd, const std::string& text) {
 }
 
 [[noreturn]] void finish(std::exception_ptr error, const ErrorDescriber& describe) {
-  bool flushed = std::fflush(stdout) == 0 && !std::ferror(stdout);
+  std::cout.flush();
+  bool flushed = !std::cout.fail() && std::fflush(stdout) == 0 && !std::ferror(stdout);
   if (!error && !flushed) {
     error = std::make_exception_ptr(
         std::runtime_error(std::string("Failed to write to standard output: ") + std::strerror(errno)));
