@@ -9,6 +9,16 @@
 
 namespace orvendel {
 
+// The fixed messages; only the unknown-command one gets the argument appended.
+inline constexpr const char* kUsageMessage = "Usage: orvendel <status|chat> [request.json]";
+inline constexpr const char* kMissingRequestFileMessage = "Missing Apple Intelligence request file";
+inline constexpr const char* kUnknownCommandPrefix = "Unknown Apple Intelligence command: ";
+inline constexpr const char* kUnsupportedPlatformMessage = "Apple Intelligence requires macOS 26 or newer.";
+inline constexpr const char* kUnavailableMessage =
+    "Apple Intelligence is not enabled or the on-device model is not ready.";
+inline constexpr const char* kEmptyPromptMessage = "Apple Intelligence prompt is empty";
+inline constexpr const char* kEncodeFailedMessage = "Failed to encode Apple Intelligence response";
+
 class HelperError : public std::exception {
  public:
   enum class Case { usage, unsupportedPlatform, unavailable, malformed };
