@@ -1,32 +1,48 @@
-// Stand-in until the iCalendar store lands: no calendars, every status not
-// determined, every request refused.
-#include "tallowick/store/calendar_store.h"
+// The store this build ships: the person's own settings and calendars, found
+// through the XDG base directories.
+#include <pwd.h>
+#include <unistd.h>
+#include <uuid/uuid.h>
+
+#include <cstdlib>
+
+#include "tallowick/store/ical/ical_store.h"
 
 namespace tallowick {
 namespace {
 
-class EmptyStore : public CalendarStore {
- public:
-  void requestFullAccessToEvents(AccessCompletion completion) override { completion(false, std::nullopt); }
-  void requestFullAccessToReminders(AccessCompletion completion) override { completion(false, std::nullopt); }
-  void requestAccess(EntityType, AccessCompletion completion) override { completion(false, std::nullopt); }
-  std::vector<Calendar> calendars(EntityType) override { return {}; }
-  std::optional<Calendar> defaultCalendarForNewReminders() override { return std::nullopt; }
-  std::vector<Event> events(const EventQuery&) override { return {}; }
-  void fetchReminders(const IncompleteReminderQuery&, RemindersCompletion completion) override { completion(std::vector<Reminder>{}); }
-  Reminder newReminder() override { return {}; }
-  void saveReminder(Reminder&, bool) override { throw StoreError("The calendar store is not available"); }
-};
+std::string homeDirectory() {
+  if (const char* home = std::getenv("HOME"); home && *home) return home;
+  if (const passwd* entry = ::getpwuid(::getuid()); entry && entry->pw_dir) return entry->pw_dir;
+  return "/";
+}
 
-class EmptyPlatform : public CalendarPlatform {
- public:
-  int authorizationStatus(EntityType) override { return auth_status::notDetermined; }
-  std::unique_ptr<CalendarStore> openStore() override { return std::make_unique<EmptyStore>(); }
-  bool isOperatingSystemAtLeast(int, int, int) override { return true; }
-};
+// An XDG variable counts only when it holds an absolute path.
+std::string xdgDirectory(const char* variable, const std::string& fallback) {
+  const char* value = std::getenv(variable);
+  return value && value[0] == '/' ? value : fallback;
+}
+
+std::string freshUuid() {
+  uuid_t id;
+  uuid_generate_random(id);
+  char text[37];
+  uuid_unparse_lower(id, text);
+  return text;
+}
 
 }  // namespace
 
-std::unique_ptr<CalendarPlatform> makeDefaultCalendarPlatform() { return std::make_unique<EmptyPlatform>(); }
+std::unique_ptr<CalendarPlatform> makeDefaultCalendarPlatform() {
+  const std::string home = homeDirectory();
+  ical::IcalStoreConfig config;
+  config.settingsFile = xdgDirectory("XDG_CONFIG_HOME", home + "/.config") + "/vantrel/calendar.json";
+  config.defaultRoot = xdgDirectory("XDG_DATA_HOME", home + "/.local/share") + "/calendars";
+  config.home = home;
+  config.prompt = ical::askPerson;
+  config.newUuid = freshUuid;
+  config.now = [] { return std::chrono::system_clock::now(); };
+  return std::make_unique<ical::IcalPlatform>(std::move(config));
+}
 
 }  // namespace tallowick

@@ -1,0 +1,54 @@
+#include "tallowick/store/ical/calendar_file.h"
+
+#include <string>
+
+#include "tallowick/store/ical/component_text.h"
+#include "tallowick/store/ical/event_expansion.h"
+#include "tallowick/store/ical/ical_time.h"
+
+namespace tallowick::ical {
+
+std::optional<CalendarFile> CalendarFile::parse(std::string_view bytes) {
+  // libical wants a terminated string; an embedded NUL would cut it short, so
+  // such a file counts as malformed.
+  if (bytes.find('\0') != std::string_view::npos) return std::nullopt;
+  std::string text(bytes);
+  icalcomponent* root = icalparser_parse_string(text.c_str());
+  if (!root) return std::nullopt;
+  if (icalcomponent_isa(root) != ICAL_VCALENDAR_COMPONENT) {
+    icalcomponent_free(root);
+    return std::nullopt;
+  }
+  return CalendarFile(root);
+}
+
+std::vector<EventOccurrence> CalendarFile::occurrences(Instant start, Instant end) const {
+  return expandEvents(root_.get(), start, end);
+}
+
+std::vector<TodoItem> CalendarFile::todos() const {
+  std::vector<TodoItem> items;
+  int index = 0;
+  for (icalcomponent* todo = icalcomponent_get_first_component(root_.get(), ICAL_VTODO_COMPONENT); todo;
+       todo = icalcomponent_get_next_component(root_.get(), ICAL_VTODO_COMPONENT), ++index) {
+    TodoItem item;
+    item.index = index;
+    item.title = textProperty(todo, ICAL_SUMMARY_PROPERTY);
+    item.notes = textProperty(todo, ICAL_DESCRIPTION_PROPERTY);
+    if (icalproperty* status = icalcomponent_get_first_property(todo, ICAL_STATUS_PROPERTY)) {
+      item.isCompleted = icalproperty_get_status(status) == ICAL_STATUS_COMPLETED;
+      item.isCancelled = icalproperty_get_status(status) == ICAL_STATUS_CANCELLED;
+    }
+    if (icalcomponent_get_first_property(todo, ICAL_COMPLETED_PROPERTY)) item.isCompleted = true;
+    if (icalproperty* priority = icalcomponent_get_first_property(todo, ICAL_PRIORITY_PROPERTY))
+      item.priority = icalproperty_get_priority(priority);
+    if (icalproperty* due = icalcomponent_get_first_property(todo, ICAL_DUE_PROPERTY)) {
+      icaltimetype value = icalproperty_get_due(due);
+      if (!icaltime_is_null_time(value)) item.due = dueComponentsOf(zonedTimeOf(due, value), root_.get());
+    }
+    items.push_back(std::move(item));
+  }
+  return items;
+}
+
+}  // namespace tallowick::ical

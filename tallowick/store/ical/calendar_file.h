@@ -1,0 +1,58 @@
+#pragma once
+// One .ics file of a collection, parsed: its events and its todos. Parsing is
+// per file so that a file that does not parse costs only itself.
+
+#include <libical/ical.h>
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "tallowick/store/calendar_store.h"
+
+namespace tallowick::ical {
+
+// One occurrence of an event, without its calendar.
+struct EventOccurrence {
+  std::optional<std::string> title;
+  std::optional<std::string> location;
+  std::optional<std::string> notes;
+  Instant start;
+  Instant end;
+  bool isAllDay = false;
+};
+
+// One VTODO, without its list. `index` counts the file's VTODOs from 0 in
+// file order; it finds the same todo again in the same bytes.
+struct TodoItem {
+  int index = 0;
+  std::optional<std::string> title;
+  std::optional<std::string> notes;
+  std::optional<DateComponents> due;
+  bool isCompleted = false;  // STATUS:COMPLETED or a COMPLETED property
+  bool isCancelled = false;
+  int64_t priority = 0;
+};
+
+class CalendarFile {
+ public:
+  // Parses the bytes of a file; nothing when they are not an iCalendar object.
+  static std::optional<CalendarFile> parse(std::string_view bytes);
+
+  // Occurrences of the file's events that overlap [start, end], recurring
+  // events expanded, in the order found (not sorted).
+  std::vector<EventOccurrence> occurrences(Instant start, Instant end) const;
+
+  std::vector<TodoItem> todos() const;
+
+ private:
+  struct Free {
+    void operator()(icalcomponent* c) const { icalcomponent_free(c); }
+  };
+  explicit CalendarFile(icalcomponent* root) : root_(root) {}
+  std::unique_ptr<icalcomponent, Free> root_;
+};
+
+}  // namespace tallowick::ical

@@ -1,0 +1,75 @@
+#include <gtest/gtest.h>
+
+#include "tallowick/store/ical/calendar_file.h"
+#include "tallowick/store/ical/test_support.h"
+
+namespace tallowick::ical {
+namespace {
+
+using testing::calendar;
+
+std::vector<TodoItem> todosOf(const std::string& body) {
+  std::optional<CalendarFile> file = CalendarFile::parse(calendar(body));
+  EXPECT_TRUE(file.has_value());
+  return file ? file->todos() : std::vector<TodoItem>{};
+}
+
+std::optional<DateComponents> dueOf(const std::string& dueLine, const std::string& extra = "") {
+  auto todos = todosOf(extra + "BEGIN:VTODO\nUID:t\n" + dueLine + "\nEND:VTODO\n");
+  return todos.empty() ? std::nullopt : todos[0].due;
+}
+
+void expectFields(const std::optional<DateComponents>& c, int y, int mo, int d, std::optional<int> h,
+                  std::optional<int> mi, std::optional<int> s, std::optional<std::string> zone) {
+  ASSERT_TRUE(c.has_value());
+  EXPECT_EQ(c->year, y);
+  EXPECT_EQ(c->month, mo);
+  EXPECT_EQ(c->day, d);
+  EXPECT_EQ(c->hour, h);
+  EXPECT_EQ(c->minute, mi);
+  EXPECT_EQ(c->second, s);
+  EXPECT_EQ(c->timeZone, zone);
+}
+
+TEST(CalendarFileTodos, DueDateComponentsKeepTheirKindAndZone) {
+  expectFields(dueOf("DUE;VALUE=DATE:20240501"), 2024, 5, 1, std::nullopt, std::nullopt, std::nullopt, std::nullopt);
+  expectFields(dueOf("DUE:20240501T143000"), 2024, 5, 1, 14, 30, 0, std::nullopt);
+  expectFields(dueOf("DUE;TZID=Europe/Berlin:20240501T143000"), 2024, 5, 1, 14, 30, 0, "Europe/Berlin");
+  expectFields(dueOf("DUE:20240501T143000Z"), 2024, 5, 1, 14, 30, 0, "UTC");
+}
+
+TEST(CalendarFileTodos, DueInACustomZoneIsGivenInUtc) {
+  std::string block =
+      "BEGIN:VTIMEZONE\nTZID:Office Time\nBEGIN:STANDARD\nDTSTART:19700101T000000\nTZOFFSETFROM:+0530\n"
+      "TZOFFSETTO:+0530\nEND:STANDARD\nEND:VTIMEZONE\n";
+  expectFields(dueOf("DUE;TZID=Office Time:20240501T033000", block), 2024, 4, 30, 22, 0, 0, "UTC");
+}
+
+TEST(CalendarFileTodos, CompletionCancellationAndPriority) {
+  auto todos = todosOf(
+      "BEGIN:VTODO\nUID:a\nSUMMARY:Open\nDESCRIPTION:Line one\\nline two\\, more\nPRIORITY:5\nEND:VTODO\n"
+      "BEGIN:VTODO\nUID:b\nSTATUS:COMPLETED\nEND:VTODO\n"
+      "BEGIN:VTODO\nUID:c\nCOMPLETED:20240101T000000Z\nEND:VTODO\n"
+      "BEGIN:VTODO\nUID:d\nSTATUS:CANCELLED\nEND:VTODO\n");
+  ASSERT_EQ(todos.size(), 4u);
+  EXPECT_EQ(todos[0].title, "Open");
+  EXPECT_EQ(todos[0].notes, "Line one\nline two, more");
+  EXPECT_EQ(todos[0].priority, 5);
+  EXPECT_FALSE(todos[0].isCompleted);
+  EXPECT_EQ(todos[0].due, std::nullopt);
+  EXPECT_TRUE(todos[1].isCompleted);
+  EXPECT_TRUE(todos[2].isCompleted);
+  EXPECT_TRUE(todos[3].isCancelled);
+  EXPECT_EQ(todos[3].index, 3);
+  EXPECT_EQ(todos[1].title, std::nullopt);
+  EXPECT_EQ(todos[1].priority, 0);
+}
+
+TEST(CalendarFileTodos, InvalidUtf8IsRepaired) {
+  auto todos = todosOf("BEGIN:VTODO\nUID:a\nSUMMARY:caf\xE9!\nEND:VTODO\n");
+  ASSERT_EQ(todos.size(), 1u);
+  EXPECT_EQ(todos[0].title, "caf\xEF\xBF\xBD!");
+}
+
+}  // namespace
+}  // namespace tallowick::ical

@@ -1,0 +1,20 @@
+#pragma once
+// The occurrences of a calendar's VEVENTs in a window. libical's own walker
+// leaves RECURRENCE-ID overrides out, so the expansion is done here: RRULE,
+// RDATE and EXDATE on the master, and each override replacing the occurrence
+// it names.
+
+#include <libical/ical.h>
+
+#include <vector>
+
+#include "tallowick/store/ical/calendar_file.h"
+
+namespace tallowick::ical {
+
+// Occurrences that overlap [start, end]: an occurrence overlaps when it starts
+// no later than `end` and ends after `start` (or, lasting no time, starts at or
+// after `start`). Unsorted.
+std::vector<EventOccurrence> expandEvents(icalcomponent* calendar, Instant start, Instant end);
+
+}  // namespace tallowick::ical

@@ -1,0 +1,202 @@
+#include "tallowick/store/ical/ical_store.h"
+
+#include <algorithm>
+
+#include "tallowick/store/ical/atomic_file.h"
+#include "tallowick/store/ical/calendar_file.h"
+#include "tallowick/store/ical/ical_time.h"
+#include "tallowick/store/ical/new_todo.h"
+#include "tallowick/store/ical/settings.h"
+#include "tallowick/store/ical/todo_completion.h"
+#include "text/unicode.h"
+
+namespace tallowick::ical {
+namespace {
+
+// A name clash with a fresh UUID means the generator is broken; a few tries
+// are plenty.
+constexpr int maxCreateAttempts = 3;
+
+Calendar calendarOf(const Collection& c) { return {c.name, c.title}; }
+
+bool sameComponents(const std::optional<DateComponents>& a, const std::optional<DateComponents>& b) {
+  if (!a || !b) return !a && !b;
+  return a->year == b->year && a->month == b->month && a->day == b->day && a->hour == b->hour &&
+         a->minute == b->minute && a->second == b->second && a->timeZone == b->timeZone;
+}
+
+bool sameCalendar(const std::optional<Calendar>& a, const std::optional<Calendar>& b) {
+  if (!a || !b) return !a && !b;
+  return a->identifier == b->identifier;
+}
+
+}  // namespace
+
+std::string storeRoot(const IcalStoreConfig& config, const std::optional<std::string>& configured) {
+  if (!configured || configured->empty()) return config.defaultRoot;
+  const std::string& path = *configured;
+  if (path == "~" || path.rfind("~/", 0) == 0) return config.home + path.substr(1);
+  if (path[0] == '/') return path;
+  size_t slash = config.settingsFile.rfind('/');
+  return slash == std::string::npos ? path : config.settingsFile.substr(0, slash + 1) + path;
+}
+
+int IcalPlatform::authorizationStatus(EntityType type) { return readAccessState(config_.settingsFile, type); }
+
+std::unique_ptr<CalendarStore> IcalPlatform::openStore() {
+  Settings settings = readSettings(config_.settingsFile);
+  std::string root = storeRoot(config_, settings.store);
+  return std::make_unique<IcalStore>(config_, std::move(root), settings.defaultReminderList);
+}
+
+IcalStore::IcalStore(IcalStoreConfig config, std::string root, std::optional<std::string> defaultListTitle)
+    : config_(std::move(config)), root_(std::move(root)), defaultListTitle_(std::move(defaultListTitle)) {}
+
+void IcalStore::requestFullAccessToEvents(AccessCompletion completion) {
+  requestAccess(EntityType::event, std::move(completion));
+}
+
+void IcalStore::requestFullAccessToReminders(AccessCompletion completion) {
+  requestAccess(EntityType::reminder, std::move(completion));
+}
+
+void IcalStore::requestAccess(EntityType type, AccessCompletion completion) {
+  int state = readAccessState(config_.settingsFile, type);
+  if (state != auth_status::notDetermined) {
+    completion(state == auth_status::fullAccess, std::nullopt);
+    return;
+  }
+  PromptAnswer answer = config_.prompt ? config_.prompt(type) : PromptAnswer::unanswered;
+  // Nobody could be asked: nothing is recorded, so the next run asks again.
+  if (answer == PromptAnswer::unanswered) {
+    completion(false, std::nullopt);
+    return;
+  }
+  bool granted = answer == PromptAnswer::granted;
+  try {
+    recordAccessState(config_.settingsFile, type, granted);
+  } catch (const StoreError& e) {
+    completion(false, std::string(e.what()));
+    return;
+  }
+  completion(granted, std::nullopt);
+}
+
+const std::vector<Collection>& IcalStore::collections() {
+  if (!collections_) collections_ = listCollections(root_);
+  return *collections_;
+}
+
+std::vector<Calendar> IcalStore::calendars(EntityType) {
+  std::vector<Calendar> out;
+  for (const Collection& c : collections()) out.push_back(calendarOf(c));
+  return out;
+}
+
+std::optional<Calendar> IcalStore::defaultCalendarForNewReminders() {
+  if (!defaultListTitle_) return std::nullopt;
+  for (const Collection& c : collections())
+    if (vantrel::text::canonicallyEqual(c.title, *defaultListTitle_)) return calendarOf(c);
+  return std::nullopt;
+}
+
+std::vector<Event> IcalStore::events(const EventQuery& query) {
+  std::vector<Event> out;
+  for (const Collection& collection : collections()) {
+    const std::string directory = collectionPath(collection.name);
+    for (const std::string& item : listItems(directory)) {
+      std::optional<std::string> bytes = readWholeFile(directory + "/" + item);
+      if (!bytes) continue;
+      std::optional<CalendarFile> file = CalendarFile::parse(*bytes);
+      if (!file) continue;
+      for (EventOccurrence& o : file->occurrences(query.start, query.end)) {
+        out.push_back(Event{std::move(o.title), o.start, o.end, o.isAllDay, std::move(o.location), std::move(o.notes),
+                            calendarOf(collection)});
+      }
+    }
+  }
+  std::stable_sort(out.begin(), out.end(), [](const Event& a, const Event& b) { return *a.startDate < *b.startDate; });
+  return out;
+}
+
+void IcalStore::fetchReminders(const IncompleteReminderQuery& query, RemindersCompletion completion) {
+  std::vector<Reminder> out;
+  for (const Collection& collection : collections()) {
+    if (query.calendars && std::none_of(query.calendars->begin(), query.calendars->end(),
+                                        [&](const Calendar& c) { return c.identifier == collection.name; }))
+      continue;
+    const std::string directory = collectionPath(collection.name);
+    for (const std::string& item : listItems(directory)) {
+      const std::string path = directory + "/" + item;
+      std::optional<std::string> bytes = readWholeFile(path);
+      if (!bytes) continue;
+      std::optional<CalendarFile> file = CalendarFile::parse(*bytes);
+      if (!file) continue;
+      for (TodoItem& todo : file->todos()) {
+        if (todo.isCompleted || todo.isCancelled) continue;
+        Reminder r;
+        r.identifier = collection.name + "/" + item + "/" + std::to_string(todo.index);
+        r.title = std::move(todo.title);
+        r.notes = std::move(todo.notes);
+        r.calendar = calendarOf(collection);
+        r.dueDateComponents = std::move(todo.due);
+        r.priority = todo.priority;
+        snapshots_[r.identifier] = Snapshot{path, *bytes, todo.index, r};
+        out.push_back(std::move(r));
+      }
+    }
+  }
+  completion(std::move(out));
+}
+
+Reminder IcalStore::newReminder() { return Reminder{}; }
+
+// Writes at once whatever `commit` says: there is no batch to commit later.
+void IcalStore::saveReminder(Reminder& reminder, bool) {
+  if (reminder.identifier.empty()) saveNew(reminder);
+  else saveCompletion(reminder);
+}
+
+void IcalStore::saveNew(Reminder& reminder) {
+  if (!reminder.calendar) throw StoreError("Cannot save a reminder without a list");
+  const std::string name = reminder.calendar->identifier;
+  if (std::none_of(collections().begin(), collections().end(), [&](const Collection& c) { return c.name == name; }))
+    throw StoreError("No reminder list " + collectionPath(name));
+  const std::string now = utcStamp(config_.now());
+  for (int attempt = 0; attempt < maxCreateAttempts; ++attempt) {
+    const std::string uid = config_.newUuid();
+    const std::string item = uid + ".ics";
+    const std::string path = collectionPath(name) + "/" + item;
+    const std::string text = newTodoText(reminder, uid, now);
+    if (createFileExclusively(path, text)) {
+      reminder.identifier = name + "/" + item + "/0";
+      snapshots_[reminder.identifier] = Snapshot{path, text, 0, reminder};
+      return;
+    }
+  }
+  throw StoreError("Cannot create a new reminder in " + collectionPath(name) + ": every new file name was taken");
+}
+
+void IcalStore::saveCompletion(Reminder& reminder) {
+  auto it = snapshots_.find(reminder.identifier);
+  if (it == snapshots_.end()) throw StoreError("Cannot save reminder " + reminder.identifier + ": it was not read from this store");
+  Snapshot& snapshot = it->second;
+  const Reminder& before = snapshot.reminder;
+  if (reminder.title != before.title || reminder.notes != before.notes || reminder.priority != before.priority ||
+      !sameCalendar(reminder.calendar, before.calendar) ||
+      !sameComponents(reminder.dueDateComponents, before.dueDateComponents) ||
+      (before.isCompleted && !reminder.isCompleted))
+    throw StoreError("Cannot save " + snapshot.path + ": only completing a reminder is supported");
+  if (reminder.isCompleted == before.isCompleted) return;
+
+  std::optional<std::string> current = readWholeFile(snapshot.path);
+  if (!current || *current != snapshot.bytes)
+    throw StoreError(snapshot.path + " changed on disk since it was read; the reminder was not saved");
+  std::optional<std::string> edited = completeTodoText(*current, snapshot.index, utcStamp(config_.now()));
+  if (!edited) throw StoreError("Cannot find the reminder in " + snapshot.path + "; it was not saved");
+  replaceFileAtomically(snapshot.path, *edited);
+  snapshot.bytes = std::move(*edited);
+  snapshot.reminder = reminder;
+}
+
+}  // namespace tallowick::ical

@@ -1,0 +1,81 @@
+#pragma once
+// The Linux calendar store: vdir collections of .ics files (see vdir.h), the
+// settings file (settings.h) for the store path, default list and access.
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "tallowick/store/calendar_store.h"
+#include "tallowick/store/ical/access_prompt.h"
+#include "tallowick/store/ical/vdir.h"
+
+namespace tallowick::ical {
+
+// Everything the store takes from its surroundings, so tests can point it at
+// temporary directories and answer prompts themselves.
+struct IcalStoreConfig {
+  std::string settingsFile;
+  std::string defaultRoot;  // used when the settings name no store
+  std::string home;         // expands a leading "~/" of the settings' store
+  AccessPrompter prompt;
+  std::function<std::string()> newUuid;
+  std::function<Instant()> now;
+};
+
+// The store root: the settings' `store` ("~/" expanded; a relative path taken
+// from the settings file's directory), else the default root.
+std::string storeRoot(const IcalStoreConfig& config, const std::optional<std::string>& configured);
+
+class IcalPlatform : public CalendarPlatform {
+ public:
+  explicit IcalPlatform(IcalStoreConfig config) : config_(std::move(config)) {}
+  int authorizationStatus(EntityType type) override;
+  std::unique_ptr<CalendarStore> openStore() override;
+  // The full-access requests are what this store offers.
+  bool isOperatingSystemAtLeast(int, int, int) override { return true; }
+
+ private:
+  IcalStoreConfig config_;
+};
+
+class IcalStore : public CalendarStore {
+ public:
+  IcalStore(IcalStoreConfig config, std::string root, std::optional<std::string> defaultListTitle);
+
+  void requestFullAccessToEvents(AccessCompletion completion) override;
+  void requestFullAccessToReminders(AccessCompletion completion) override;
+  void requestAccess(EntityType type, AccessCompletion completion) override;
+  std::vector<Calendar> calendars(EntityType type) override;
+  std::optional<Calendar> defaultCalendarForNewReminders() override;
+  std::vector<Event> events(const EventQuery& query) override;
+  void fetchReminders(const IncompleteReminderQuery& query, RemindersCompletion completion) override;
+  Reminder newReminder() override;
+  // Writes only new reminders and completions; changing anything else of a
+  // fetched reminder is refused.
+  void saveReminder(Reminder& reminder, bool commit) override;
+
+ private:
+  // What a fetched reminder looked like, and the bytes of its file then.
+  struct Snapshot {
+    std::string path;
+    std::string bytes;
+    int index = 0;
+    Reminder reminder;
+  };
+
+  const std::vector<Collection>& collections();
+  std::string collectionPath(const std::string& name) const { return root_ + "/" + name; }
+  void saveNew(Reminder& reminder);
+  void saveCompletion(Reminder& reminder);
+
+  IcalStoreConfig config_;
+  std::string root_;
+  std::optional<std::string> defaultListTitle_;
+  std::optional<std::vector<Collection>> collections_;
+  std::map<std::string, Snapshot> snapshots_;
+};
+
+}  // namespace tallowick::ical

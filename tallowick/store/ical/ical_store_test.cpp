@@ -1,0 +1,235 @@
+#include "tallowick/store/ical/ical_store.h"
+
+#include <gtest/gtest.h>
+
+#include "tallowick/store/ical/calendar_file.h"
+#include "tallowick/store/ical/test_support.h"
+
+namespace tallowick::ical {
+namespace {
+
+using testing::calendar;
+using testing::readFile;
+using testing::ScopedTimeZone;
+using testing::TempDir;
+using testing::utc;
+using testing::writeFile;
+
+class IcalStoreTest : public ::testing::Test {
+ protected:
+  IcalStoreConfig config() {
+    IcalStoreConfig c;
+    c.settingsFile = dir.path() + "/config/vantrel/calendar.json";
+    c.defaultRoot = root();
+    c.home = dir.path();
+    c.prompt = [](EntityType) { return PromptAnswer::unanswered; };
+    c.newUuid = [this] { return uuids.empty() ? std::string("fallback") : takeUuid(); };
+    c.now = [] { return utc(2024, 6, 1, 12); };
+    return c;
+  }
+  std::string takeUuid() {
+    std::string u = uuids.front();
+    uuids.erase(uuids.begin());
+    return u;
+  }
+  std::string root() const { return dir.path() + "/calendars"; }
+  std::unique_ptr<CalendarStore> open() { return IcalPlatform(config()).openStore(); }
+
+  std::vector<Reminder> fetch(CalendarStore& store, std::optional<std::vector<Calendar>> lists = std::nullopt) {
+    std::vector<Reminder> out;
+    store.fetchReminders({std::move(lists)}, [&](std::optional<std::vector<Reminder>> r) { out = r.value_or(out); });
+    return out;
+  }
+
+  std::vector<std::string> namesIn(const std::string& directory) {
+    std::vector<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(directory)) names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+
+  ScopedTimeZone zone{"UTC"};
+  TempDir dir;
+  std::vector<std::string> uuids;
+};
+
+const std::string openTodo = calendar("BEGIN:VTODO\nUID:t1\nSUMMARY:Buy milk\nPRIORITY:1\nEND:VTODO\n");
+
+TEST_F(IcalStoreTest, CollectionsInByteOrderTitledByDisplaynameOrDirectoryName) {
+  writeFile(root() + "/work/displayname", "Work Stuff\nsecond line\n");
+  writeFile(root() + "/Zed/a.ics", openTodo);
+  writeFile(root() + "/home/displayname", "");
+  writeFile(root() + "/.hidden/a.ics", openTodo);
+  writeFile(root() + "/not-a-directory", "");
+  auto calendars = open()->calendars(EntityType::reminder);
+  ASSERT_EQ(calendars.size(), 3u);
+  EXPECT_EQ(calendars[0].identifier, "Zed");
+  EXPECT_EQ(calendars[0].title, "Zed");
+  EXPECT_EQ(calendars[1].title, "home");
+  EXPECT_EQ(calendars[2].identifier, "work");
+  EXPECT_EQ(calendars[2].title, "Work Stuff");
+}
+
+TEST_F(IcalStoreTest, MissingRootIsAnEmptyStore) {
+  auto store = open();
+  EXPECT_TRUE(store->calendars(EntityType::event).empty());
+  EXPECT_TRUE(store->events({utc(2024, 1, 1), utc(2025, 1, 1)}).empty());
+  EXPECT_TRUE(fetch(*store).empty());
+}
+
+TEST_F(IcalStoreTest, EventsOfAllCollectionsInChronologicalOrderMalformedFilesSkipped) {
+  writeFile(root() + "/a/late.ics", calendar("BEGIN:VEVENT\nUID:1\nSUMMARY:Late\nDTSTART:20240502T090000Z\nEND:VEVENT\n"));
+  writeFile(root() + "/a/broken.ics", "garbage\x01\x02 that is no calendar");
+  writeFile(root() + "/a/notes.txt", calendar("BEGIN:VEVENT\nUID:3\nDTSTART:20240501T090000Z\nEND:VEVENT\n"));
+  writeFile(root() + "/b/displayname", "Bravo");
+  writeFile(root() + "/b/early.ics",
+            calendar("BEGIN:VEVENT\nUID:2\nSUMMARY:Early\nLOCATION:Room 1\nDESCRIPTION:Bring notes\n"
+                     "DTSTART:20240501T080000Z\nDTEND:20240501T083000Z\nEND:VEVENT\n"));
+  const std::string broken = readFile(root() + "/a/broken.ics");
+  auto events = open()->events({utc(2024, 5, 1), utc(2024, 5, 3)});
+  ASSERT_EQ(events.size(), 2u);
+  EXPECT_EQ(events[0].title, "Early");
+  EXPECT_EQ(events[0].location, "Room 1");
+  EXPECT_EQ(events[0].notes, "Bring notes");
+  EXPECT_EQ(events[0].calendar->title, "Bravo");
+  EXPECT_EQ(events[0].endDate, utc(2024, 5, 1, 8, 30));
+  EXPECT_EQ(events[1].title, "Late");
+  EXPECT_EQ(events[1].location, std::nullopt);
+  EXPECT_EQ(events[1].calendar->title, "a");
+  EXPECT_EQ(readFile(root() + "/a/broken.ics"), broken);
+}
+
+TEST_F(IcalStoreTest, FetchesIncompleteTodosOfAllListsOrOfTheGivenOnes) {
+  writeFile(root() + "/a/1.ics", openTodo);
+  writeFile(root() + "/a/2.ics", calendar("BEGIN:VTODO\nUID:t2\nSTATUS:COMPLETED\nEND:VTODO\n"));
+  writeFile(root() + "/a/3.ics", "BEGIN:VCALENDAR\nthis is broken");
+  writeFile(root() + "/b/1.ics", calendar("BEGIN:VTODO\nUID:t3\nSUMMARY:Call\nDUE;VALUE=DATE:20240510\nEND:VTODO\n"));
+  auto store = open();
+  auto all = fetch(*store);
+  ASSERT_EQ(all.size(), 2u);
+  EXPECT_EQ(all[0].title, "Buy milk");
+  EXPECT_EQ(all[0].priority, 1);
+  EXPECT_EQ(all[0].calendar->identifier, "a");
+  EXPECT_EQ(all[1].title, "Call");
+  EXPECT_EQ(all[1].dueDateComponents->day, 10);
+  EXPECT_NE(all[0].identifier, all[1].identifier);
+  auto onlyB = fetch(*store, std::vector<Calendar>{{"b", "b"}});
+  ASSERT_EQ(onlyB.size(), 1u);
+  EXPECT_EQ(onlyB[0].title, "Call");
+}
+
+TEST_F(IcalStoreTest, CompletionKeepsXPropertiesAndAlarmsByteForByte) {
+  const std::string original =
+      "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//x//EN\r\nBEGIN:VTODO\r\nUID:t1\r\nSUMMARY:Buy milk\r\n"
+      "X-EVOLUTION-COLOR:#ff0000\r\nBEGIN:VALARM\r\nACTION:DISPLAY\r\nTRIGGER:-PT5M\r\nDESCRIPTION:Soon\r\n"
+      "END:VALARM\r\nEND:VTODO\r\nEND:VCALENDAR\r\n";
+  writeFile(root() + "/a/1.ics", original);
+  auto store = open();
+  auto reminders = fetch(*store);
+  ASSERT_EQ(reminders.size(), 1u);
+  reminders[0].isCompleted = true;
+  store->saveReminder(reminders[0], true);
+  const std::string saved = readFile(root() + "/a/1.ics");
+  EXPECT_NE(saved.find("X-EVOLUTION-COLOR:#ff0000\r\n"), std::string::npos);
+  EXPECT_NE(saved.find("BEGIN:VALARM\r\nACTION:DISPLAY\r\nTRIGGER:-PT5M\r\nDESCRIPTION:Soon\r\nEND:VALARM\r\n"),
+            std::string::npos);
+  EXPECT_NE(saved.find("STATUS:COMPLETED\r\nCOMPLETED:20240601T120000Z\r\n"), std::string::npos);
+  EXPECT_TRUE(fetch(*open()).empty());
+  EXPECT_EQ(namesIn(root() + "/a"), std::vector<std::string>{"1.ics"});
+}
+
+TEST_F(IcalStoreTest, FileChangedSinceItWasReadIsNotOverwritten) {
+  writeFile(root() + "/a/1.ics", openTodo);
+  auto store = open();
+  auto reminders = fetch(*store);
+  ASSERT_EQ(reminders.size(), 1u);
+  const std::string edited = calendar("BEGIN:VTODO\nUID:t1\nSUMMARY:Buy oat milk\nEND:VTODO\n");
+  writeFile(root() + "/a/1.ics", edited);
+  reminders[0].isCompleted = true;
+  try {
+    store->saveReminder(reminders[0], true);
+    FAIL() << "saved over a changed file";
+  } catch (const StoreError& e) {
+    EXPECT_EQ(std::string(e.what()), root() + "/a/1.ics changed on disk since it was read; the reminder was not saved");
+  }
+  EXPECT_EQ(readFile(root() + "/a/1.ics"), edited);
+}
+
+TEST_F(IcalStoreTest, ChangesOtherThanCompletionAreRefused) {
+  writeFile(root() + "/a/1.ics", openTodo);
+  auto store = open();
+  auto reminders = fetch(*store);
+  reminders[0].title = "Something else";
+  EXPECT_THROW(store->saveReminder(reminders[0], true), StoreError);
+  EXPECT_EQ(readFile(root() + "/a/1.ics"), openTodo);
+}
+
+TEST_F(IcalStoreTest, NewReminderIsANewFileThatReadsBack) {
+  writeFile(root() + "/a/displayname", "Errands");
+  uuids = {"11111111-2222-4333-8444-555555555555"};
+  auto store = open();
+  Reminder r = store->newReminder();
+  r.title = "Pick up; parcel, now";
+  r.notes = "Counter 3\nbring ID";
+  r.priority = 5;
+  r.calendar = Calendar{"a", "Errands"};
+  r.dueDateComponents = DateComponents{2024, 6, 3, 14, 30, std::nullopt, std::nullopt};
+  store->saveReminder(r, true);
+  EXPECT_EQ(r.identifier, "a/11111111-2222-4333-8444-555555555555.ics/0");
+  const std::string text = readFile(root() + "/a/11111111-2222-4333-8444-555555555555.ics");
+  EXPECT_NE(text.find("UID:11111111-2222-4333-8444-555555555555\r\n"), std::string::npos);
+  EXPECT_NE(text.find("DUE:20240603T143000\r\n"), std::string::npos);
+  EXPECT_NE(text.find("STATUS:NEEDS-ACTION\r\n"), std::string::npos);
+  EXPECT_NE(text.find("DTSTAMP:20240601T120000Z\r\n"), std::string::npos);
+  auto fetched = fetch(*open());
+  ASSERT_EQ(fetched.size(), 1u);
+  EXPECT_EQ(fetched[0].title, "Pick up; parcel, now");
+  EXPECT_EQ(fetched[0].notes, "Counter 3\nbring ID");
+  EXPECT_EQ(fetched[0].priority, 5);
+  EXPECT_EQ(fetched[0].dueDateComponents->hour, 14);
+  EXPECT_EQ(fetched[0].dueDateComponents->timeZone, std::nullopt);
+  EXPECT_EQ(fetched[0].calendar->title, "Errands");
+}
+
+TEST_F(IcalStoreTest, NewReminderNeverReplacesAFileOfTheSameName) {
+  writeFile(root() + "/a/taken.ics", openTodo);
+  uuids = {"taken", "free"};
+  auto store = open();
+  Reminder r = store->newReminder();
+  r.title = "New";
+  r.calendar = Calendar{"a", "a"};
+  store->saveReminder(r, true);
+  EXPECT_EQ(readFile(root() + "/a/taken.ics"), openTodo);
+  EXPECT_EQ(namesIn(root() + "/a"), (std::vector<std::string>{"free.ics", "taken.ics"}));
+
+  uuids = {"taken", "taken", "taken"};
+  Reminder again = store->newReminder();
+  again.calendar = Calendar{"a", "a"};
+  try {
+    store->saveReminder(again, true);
+    FAIL() << "replaced an existing file";
+  } catch (const StoreError& e) {
+    EXPECT_EQ(std::string(e.what()),
+              "Cannot create a new reminder in " + root() + "/a: every new file name was taken");
+  }
+  EXPECT_EQ(readFile(root() + "/a/taken.ics"), openTodo);
+  EXPECT_EQ(again.identifier, "");
+}
+
+TEST_F(IcalStoreTest, SettingsChooseTheStoreAndTheDefaultList) {
+  writeFile(config().settingsFile, R"({"store": "~/elsewhere", "defaultReminderList": "Inbox"})");
+  writeFile(dir.path() + "/elsewhere/x/displayname", "Inbox");
+  writeFile(dir.path() + "/elsewhere/w/displayname", "Work");
+  auto store = open();
+  ASSERT_EQ(store->calendars(EntityType::reminder).size(), 2u);
+  EXPECT_EQ(store->defaultCalendarForNewReminders()->identifier, "x");
+
+  writeFile(config().settingsFile, R"({"store": "cals"})");
+  writeFile(dir.path() + "/config/vantrel/cals/only/displayname", "Only");
+  auto relative = open();
+  ASSERT_EQ(relative->calendars(EntityType::event).size(), 1u);
+  EXPECT_EQ(relative->defaultCalendarForNewReminders(), std::nullopt);
+}
+
+}  // namespace
+}  // namespace tallowick::ical

@@ -1,0 +1,131 @@
+#include "tallowick/store/ical/settings.h"
+
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include "tallowick/store/ical/ical_store.h"
+#include "tallowick/store/ical/test_support.h"
+
+namespace tallowick::ical {
+namespace {
+
+using testing::readFile;
+using testing::TempDir;
+using testing::writeFile;
+
+class SettingsTest : public ::testing::Test {
+ protected:
+  std::string file() const { return dir.path() + "/vantrel/calendar.json"; }
+  int state(const std::string& json, EntityType type = EntityType::event) {
+    writeFile(file(), json);
+    return readAccessState(file(), type);
+  }
+  TempDir dir;
+};
+
+TEST_F(SettingsTest, AccessStateWords) {
+  EXPECT_EQ(state(R"({"access": {"events": "not-determined"}})"), auth_status::notDetermined);
+  EXPECT_EQ(state(R"({"access": {"events": "restricted"}})"), auth_status::restricted);
+  EXPECT_EQ(state(R"({"access": {"events": "denied"}})"), auth_status::denied);
+  EXPECT_EQ(state(R"({"access": {"events": "full-access"}})"), auth_status::fullAccess);
+  EXPECT_EQ(state(R"({"access": {"events": "write-only"}})"), auth_status::writeOnly);
+  EXPECT_EQ(state(R"({"access": {"events": "full-access", "reminders": "denied"}})", EntityType::reminder),
+            auth_status::denied);
+}
+
+TEST_F(SettingsTest, MissingMeansNotDeterminedAndAnythingDoubtfulIsUnknown) {
+  EXPECT_EQ(readAccessState(file(), EntityType::event), auth_status::notDetermined);
+  EXPECT_EQ(state(R"({"store": "/x"})"), auth_status::notDetermined);
+  EXPECT_EQ(state(R"({"access": {"reminders": "denied"}})"), auth_status::notDetermined);
+  EXPECT_EQ(state(R"({"access": {"events": "Full-Access"}})"), unknownAccessState);
+  EXPECT_EQ(state(R"({"access": {"events": 3}})"), unknownAccessState);
+  EXPECT_EQ(state(R"({"access": "full-access"})"), unknownAccessState);
+  EXPECT_EQ(state(R"({"access": {"events": "full-access"})"), unknownAccessState);
+  EXPECT_EQ(state("[]"), unknownAccessState);
+  std::filesystem::remove(file());
+  std::filesystem::create_directories(file());  // a directory where the file should be
+  EXPECT_EQ(readAccessState(file(), EntityType::event), unknownAccessState);
+}
+
+TEST_F(SettingsTest, RecordingKeepsTheOtherMembers) {
+  writeFile(file(), R"({"store": "/data/cals", "access": {"reminders": "denied"}, "extra": [1, 2]})");
+  recordAccessState(file(), EntityType::event, true);
+  auto json = nlohmann::json::parse(readFile(file()));
+  EXPECT_EQ(json["store"], "/data/cals");
+  EXPECT_EQ(json["extra"], nlohmann::json::parse("[1, 2]"));
+  EXPECT_EQ(json["access"]["reminders"], "denied");
+  EXPECT_EQ(json["access"]["events"], "full-access");
+}
+
+TEST_F(SettingsTest, RecordingCreatesTheFileButNeverOverwritesAnUnreadableOne) {
+  recordAccessState(file(), EntityType::reminder, false);
+  EXPECT_EQ(readAccessState(file(), EntityType::reminder), auth_status::denied);
+  writeFile(file(), "{broken");
+  EXPECT_THROW(recordAccessState(file(), EntityType::reminder, true), StoreError);
+  EXPECT_EQ(readFile(file()), "{broken");
+}
+
+class AccessRequestTest : public SettingsTest {
+ protected:
+  // Asks for reminder access and returns (granted, error), counting prompts
+  // and completion calls.
+  std::pair<bool, std::optional<std::string>> request(PromptAnswer answer, std::string settingsFile = "") {
+    IcalStoreConfig config;
+    config.settingsFile = settingsFile.empty() ? file() : settingsFile;
+    config.defaultRoot = dir.path() + "/calendars";
+    config.prompt = [this, answer](EntityType) {
+      ++prompts;
+      return answer;
+    };
+    auto store = IcalPlatform(config).openStore();
+    std::pair<bool, std::optional<std::string>> result;
+    int calls = 0;
+    store->requestFullAccessToReminders([&](bool granted, std::optional<std::string> error) {
+      ++calls;
+      result = {granted, error};
+    });
+    EXPECT_EQ(calls, 1);
+    return result;
+  }
+  int prompts = 0;
+};
+
+TEST_F(AccessRequestTest, UndecidedAsksAndRecordsTheAnswer) {
+  EXPECT_TRUE(request(PromptAnswer::granted).first);
+  EXPECT_EQ(prompts, 1);
+  EXPECT_EQ(readAccessState(file(), EntityType::reminder), auth_status::fullAccess);
+  EXPECT_EQ(readAccessState(file(), EntityType::event), auth_status::notDetermined);
+  // Decided now: answered at once.
+  EXPECT_TRUE(request(PromptAnswer::refused).first);
+  EXPECT_EQ(prompts, 1);
+}
+
+TEST_F(AccessRequestTest, RefusalIsRecordedAndNobodyToAskRecordsNothing) {
+  EXPECT_FALSE(request(PromptAnswer::unanswered).first);
+  EXPECT_FALSE(std::filesystem::exists(file()));
+  EXPECT_FALSE(request(PromptAnswer::refused).first);
+  EXPECT_EQ(readAccessState(file(), EntityType::reminder), auth_status::denied);
+}
+
+TEST_F(AccessRequestTest, DecidedStatesAnswerWithoutAsking) {
+  writeFile(file(), R"({"access": {"reminders": "write-only"}})");
+  EXPECT_FALSE(request(PromptAnswer::granted).first);
+  writeFile(file(), "not json");
+  EXPECT_FALSE(request(PromptAnswer::granted).first);
+  EXPECT_EQ(prompts, 0);
+  EXPECT_EQ(readFile(file()), "not json");
+}
+
+TEST_F(AccessRequestTest, AnAnswerThatCannotBeRecordedIsAFailedRequest) {
+  // A file where the settings directory should be: nothing can be created.
+  writeFile(dir.path() + "/blocked", "");
+  const std::string unreachable = dir.path() + "/blocked/vantrel/calendar.json";
+  auto [granted, error] = request(PromptAnswer::granted, unreachable);
+  EXPECT_FALSE(granted);
+  ASSERT_TRUE(error.has_value());
+  EXPECT_EQ(*error, "Cannot create " + dir.path() + "/blocked/vantrel: Not a directory");
+}
+
+}  // namespace
+}  // namespace tallowick::ical
