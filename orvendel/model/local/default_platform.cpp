@@ -1,44 +1,31 @@
-// Stand-in until the local model runtime client lands: a model that is never
-// available.
+// The Linux model platform: the local model runtime named by the settings
+// file, or llama-server's default endpoint.
+#include <cstdlib>
+
 #include "orvendel/model/language_model.h"
+#include "orvendel/model/local/local_model.h"
+#include "orvendel/model/local/model_settings.h"
 
 namespace orvendel {
 namespace {
 
-class NoSession : public LanguageModelSession {
+class LocalModelPlatform : public ModelPlatform {
  public:
-  std::string respond(const std::string&, const GenerationOptions&) override {
-    throw ModelError("The on-device model is not available");
-  }
-  std::unique_ptr<ResponseStream> streamResponse(const std::string&, const GenerationOptions&) override {
-    struct Failing : ResponseStream {
-      std::optional<std::string> next() override { throw ModelError("The on-device model is not available"); }
-    };
-    return std::make_unique<Failing>();
-  }
-};
+  explicit LocalModelPlatform(local::ModelSettings settings) : model_(std::move(settings)) {}
 
-class NoModel : public LanguageModel {
- public:
-  bool isAvailable() override { return false; }
-  std::vector<Language> supportedLanguages() override { return {}; }
-  std::unique_ptr<LanguageModelSession> makeSession(const Transcript&) override { return std::make_unique<NoSession>(); }
-  std::unique_ptr<LanguageModelSession> makeSession(const std::optional<std::string>&) override {
-    return std::make_unique<NoSession>();
-  }
-};
-
-class NoModelPlatform : public ModelPlatform {
- public:
   LanguageModel& defaultModel() override { return model_; }
+  // The local model is offered on every Linux system.
   bool isOperatingSystemAtLeast(int, int, int) override { return true; }
 
  private:
-  NoModel model_;
+  local::LocalModel model_;
 };
 
 }  // namespace
 
-std::unique_ptr<ModelPlatform> makeDefaultModelPlatform() { return std::make_unique<NoModelPlatform>(); }
+std::unique_ptr<ModelPlatform> makeDefaultModelPlatform() {
+  auto path = local::modelSettingsPath(std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME"));
+  return std::make_unique<LocalModelPlatform>(local::loadModelSettings(path));
+}
 
 }  // namespace orvendel

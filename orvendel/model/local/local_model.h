@@ -1,0 +1,43 @@
+#pragma once
+// The Linux model: a local runtime (llama.cpp's llama-server or Ollama) that
+// serves the OpenAI-compatible chat completions API on loopback.
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "orvendel/model/language_model.h"
+#include "orvendel/model/local/endpoint.h"
+#include "orvendel/model/local/model_settings.h"
+
+namespace orvendel::local {
+
+inline constexpr long kReadinessBudgetMs = 1000;
+
+// Whether a /v1/models body lists `model` (Ollama also answers to a name
+// without its ":latest" tag); with no model configured, whether it lists any.
+bool modelsListOffers(std::string_view body, const std::optional<std::string>& model);
+
+class LocalModel : public LanguageModel {
+ public:
+  explicit LocalModel(ModelSettings settings);
+
+  // One readiness check per model object: llama-server's /health (200 ready,
+  // 503 still loading), else /v1/models listing the configured model; within
+  // kReadinessBudgetMs in all. False without any contact when the settings
+  // are unusable or the endpoint is off loopback.
+  bool isAvailable() override;
+  std::vector<Language> supportedLanguages() override;
+  // Sessions answer each prompt with the context they were made with.
+  std::unique_ptr<LanguageModelSession> makeSession(const Transcript& transcript) override;
+  std::unique_ptr<LanguageModelSession> makeSession(const std::optional<std::string>& instructions) override;
+
+ private:
+  bool checkReadiness() const;
+
+  ModelSettings settings_;
+  std::optional<Endpoint> endpoint_;
+  std::optional<bool> available_;
+};
+
+}  // namespace orvendel::local
