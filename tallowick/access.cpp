@@ -15,8 +15,11 @@ using Answer = std::pair<bool, std::optional<std::string>>;
 template <typename Ask>
 Answer await(const char* label, Ask ask) {
   vantrel::OneShot<Answer> bridge(label);
-  auto resume = bridge.handler();
-  ask([resume](bool granted, std::optional<std::string> error) { resume({granted, std::move(error)}); });
+  // The handler moves into the completion: no copy may stay here, or a store
+  // that drops the completion would leave wait() blocked instead of reporting.
+  ask([resume = bridge.handler()](bool granted, std::optional<std::string> error) {
+    resume({granted, std::move(error)});
+  });
   return bridge.wait();
 }
 

@@ -4,6 +4,7 @@
 
 #include <sstream>
 
+#include "common/one_shot.h"
 #include "tallowick/fake_store.h"
 #include "tallowick/test_support.h"
 
@@ -108,6 +109,24 @@ TEST(RequestAccess, AnswersDeliveredOnAnotherThreadAreAwaited) {
   p.state.remindersAnswer = {true, std::nullopt};
   auto store = p.openStore();
   for (int i = 0; i < 20; ++i) EXPECT_EQ(helperMessage([&] { ensureRemindersAccess(p, *store); }), "(no HelperError)");
+}
+
+// A store that drops the completion of an access request without calling it.
+class DroppingStore : public testing::FakeStore {
+ public:
+  using FakeStore::FakeStore;
+  void requestFullAccessToEvents(AccessCompletion) override {}
+};
+
+TEST(RequestAccess, ADroppedCompletionIsReportedNotAwaitedForever) {
+  FakePlatform p;
+  DroppingStore store(p.state);
+  try {
+    requestEventsAccess(p, store);
+    FAIL();
+  } catch (const vantrel::OneShotMisuse& e) {
+    EXPECT_EQ(std::string(e.what()), "requestEventsAccess(store): completion handler was dropped without being called");
+  }
 }
 
 TEST(RunRequestAccess, AsksWhateverTheStatusAndPrintsTheAnswer) {
