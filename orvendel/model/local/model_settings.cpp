@@ -58,11 +58,17 @@ ModelSettings loadModelSettings(const std::optional<std::string>& path) {
   if (!path) return {};
   std::error_code error;
   if (std::filesystem::symlink_status(*path, error).type() == std::filesystem::file_type::not_found) return {};
+  ModelSettings settings;
   try {
-    return parseModelSettings(vantrel::readRequestFile(*path));
+    settings = parseModelSettings(vantrel::readRequestFile(*path));
   } catch (const vantrel::RequestFileError& e) {
-    return withProblem(e.what());
+    // The reading helper words its errors for request files.
+    std::string reason = e.what();
+    reason = reason.substr(reason.rfind(": ") + 2);
+    return withProblem("Cannot read model settings " + *path + ": " + reason);
   }
+  if (settings.problem) settings.problem = *settings.problem + " (" + *path + ")";
+  return settings;
 }
 
 }  // namespace orvendel::local

@@ -50,7 +50,8 @@ TEST(ModelSettings, LoadsTheFileAndToleratesItsAbsence) {
   EXPECT_EQ(loadModelSettings((dir / "model.json").string()).model, "qwen");
   EXPECT_FALSE(loadModelSettings((dir / "absent.json").string()).problem);
   EXPECT_FALSE(loadModelSettings(std::nullopt).problem);
-  EXPECT_TRUE(loadModelSettings((dir / "sub").string()).problem);
+  EXPECT_EQ(loadModelSettings((dir / "sub").string()).problem,
+            "Cannot read model settings " + (dir / "sub").string() + ": Is a directory");
   std::filesystem::remove_all(dir);
 }
 
