@@ -10,7 +10,6 @@
 #include <filesystem>
 #include <fstream>
 
-#include "orvendel/model/local/testdata/scripted_server.h"
 #include "tests/e2e/process.h"
 
 namespace {
@@ -38,11 +37,8 @@ class OrvendelCli : public ::testing::Test {
     char pattern[] = "/tmp/orvendel-e2e-XXXXXX";
     dir_ = ::mkdtemp(pattern);
     fs::create_directories(dir_ / "config/vantrel");
-    useEndpoint("http://127.0.0.1:" + std::to_string(unusedLoopbackPort()));
-  }
-
-  void useEndpoint(const std::string& endpoint) {
-    std::ofstream(dir_ / "config/vantrel/model.json") << "{\"endpoint\":\"" << endpoint << "\"}";
+    std::ofstream(dir_ / "config/vantrel/model.json")
+        << "{\"endpoint\":\"http://127.0.0.1:" << unusedLoopbackPort() << "\"}";
   }
   void TearDown() override { fs::remove_all(dir_); }
 
@@ -103,43 +99,6 @@ TEST_F(OrvendelCli, RequestProblemsComeBeforeTheModelsState) {
   expectFailure({"chat", "blank.json", "extra"},
                 "Apple Intelligence is not enabled or the on-device model is not ready.");
   expectFailure({"stream-chat", "blank.json"}, "Apple Intelligence is not enabled or the on-device model is not ready.");
-}
-
-// A server-sent event of the runtime that adds `content` to the answer.
-std::string event(const std::string& content) {
-  return "data: {\"choices\":[{\"index\":0,\"delta\":{\"content\":" + nlohmann::json(content).dump() + "}}]}\n\n";
-}
-
-const scripted::Answer kReady = scripted::Answer::json(200, R"({"status":"ok"})");
-
-TEST_F(OrvendelCli, StreamChatDeliversEachLineBeforeTheAnswerGoesOn) {
-  scripted::ScriptedServer server(
-      {{"GET /health", kReady},
-       {"POST /v1/chat/completions",
-        scripted::Answer().send(event("Once")).wait().send(event(" upon a/b\n") + "data: [DONE]\n\n")}});
-  useEndpoint(server.endpoint());
-  write("request.json", R"({"userMessage":" Tell me. ","history":[]})");
-
-  e2e::RunningProcess process(ORVENDEL_BIN, {"stream-chat", "request.json"}, options());
-  EXPECT_EQ(process.readLine(std::chrono::seconds(10)), R"({"type":"token","content":"Once"})");
-  server.release();
-  e2e::ProcessResult rest = process.finish();
-  EXPECT_EQ(rest.status, 0);
-  EXPECT_EQ(rest.err, "");
-  EXPECT_EQ(rest.out, "{\"type\":\"token\",\"content\":\" upon a\\/b\\n\"}\n{\"type\":\"done\",\"content\":\"\"}\n");
-}
-
-TEST_F(OrvendelCli, ChatPrintsTheWholeAnswerOnOneLine) {
-  scripted::ScriptedServer server(
-      {{"GET /health", kReady},
-       {"POST /v1/chat/completions",
-        scripted::Answer::json(200, R"({"choices":[{"index":0,"message":{"role":"assistant","content":" 1/2\n"}}]})")}});
-  useEndpoint(server.endpoint());
-  write("request.json", R"({"systemPrompt":null,"userMessage":"Half?","history":[{"role":"user","content":"Hi"}]})");
-  e2e::ProcessResult result = run({"chat", "request.json"});
-  EXPECT_EQ(result.status, 0);
-  EXPECT_EQ(result.err, "");
-  EXPECT_EQ(result.out, "{\"content\":\" 1\\/2\\n\"}\n");
 }
 
 }  // namespace
