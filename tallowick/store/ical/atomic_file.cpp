@@ -106,6 +106,15 @@ bool createFileExclusively(const std::string& path, std::string_view bytes) {
   return true;
 }
 
+void makeDirectories(const std::string& directory) {
+  for (size_t slash = directory.find('/', 1);; slash = directory.find('/', slash + 1)) {
+    std::string prefix = directory.substr(0, slash);
+    if (::mkdir(prefix.c_str(), 0700) != 0 && errno != EEXIST)
+      throw StoreError("Cannot create " + prefix + ": " + std::strerror(errno));
+    if (slash == std::string::npos) return;
+  }
+}
+
 std::optional<std::string> readWholeFile(const std::string& path) {
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return std::nullopt;

@@ -17,6 +17,9 @@ void replaceFileAtomically(const std::string& path, std::string_view bytes);
 // written nothing, when something does. Throws StoreError on other failures.
 bool createFileExclusively(const std::string& path, std::string_view bytes);
 
+// Creates `directory` and its missing parents (mode 0700). Throws StoreError.
+void makeDirectories(const std::string& directory);
+
 // The whole file, or nothing when it cannot be read as a regular file.
 std::optional<std::string> readWholeFile(const std::string& path);
 

@@ -26,6 +26,8 @@ std::vector<EventOccurrence> CalendarFile::occurrences(Instant start, Instant en
   return expandEvents(root_.get(), start, end);
 }
 
+EventSpan CalendarFile::eventSpan() const { return ical::eventSpan(root_.get()); }
+
 std::vector<TodoItem> CalendarFile::todos() const {
   std::vector<TodoItem> items;
   int index = 0;

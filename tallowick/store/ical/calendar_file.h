@@ -13,6 +13,10 @@
 #include "tallowick/store/calendar_store.h"
 
 namespace tallowick::ical {
+struct EventSpan;
+}
+
+namespace tallowick::ical {
 
 // One occurrence of an event, without its calendar.
 struct EventOccurrence {
@@ -46,6 +50,9 @@ class CalendarFile {
   std::vector<EventOccurrence> occurrences(Instant start, Instant end) const;
 
   std::vector<TodoItem> todos() const;
+
+  // The time the file's events cover (see event_expansion.h).
+  EventSpan eventSpan() const;
 
  private:
   struct Free {

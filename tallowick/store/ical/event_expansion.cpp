@@ -1,5 +1,6 @@
 #include "tallowick/store/ical/event_expansion.h"
 
+#include <algorithm>
 #include <map>
 #include <optional>
 #include <string>
@@ -224,6 +225,43 @@ std::vector<EventOccurrence> expandEvents(icalcomponent* calendar, Instant start
     expandMaster(master, it == overriddenByUid.end() ? Exclusions{} : it->second, window, calendar, out);
   }
   return out;
+}
+
+EventSpan eventSpan(icalcomponent* calendar) {
+  EventSpan span;
+  for (icalcomponent* event = icalcomponent_get_first_component(calendar, ICAL_VEVENT_COMPONENT); event;
+       event = icalcomponent_get_next_component(calendar, ICAL_VEVENT_COMPONENT)) {
+    std::optional<ZonedTime> start = timeProperty(event, ICAL_DTSTART_PROPERTY);
+    if (!start) start = timeProperty(event, ICAL_RECURRENCEID_PROPERTY);
+    if (!start) continue;
+    Instant begin = instantOf(*start, calendar);
+    span.first = span.any ? std::min(span.first, begin) : begin;
+    span.any = true;
+    for (icalproperty* p = icalcomponent_get_first_property(event, ICAL_RDATE_PROPERTY); p;
+         p = icalcomponent_get_next_property(event, ICAL_RDATE_PROPERTY)) {
+      icaldatetimeperiodtype rdate = icalproperty_get_rdate(p);
+      icaltimetype t = icaltime_is_null_time(rdate.time) ? rdate.period.start : rdate.time;
+      if (!icaltime_is_null_time(t) && icaltime_is_valid_time(t)) span.first = std::min(span.first, instantOf(zonedTimeOf(p, t), calendar));
+    }
+    for (icalproperty* p = icalcomponent_get_first_property(event, ICAL_RRULE_PROPERTY); p;
+         p = icalcomponent_get_next_property(event, ICAL_RRULE_PROPERTY)) {
+      icalrecurrencetype rule = icalproperty_get_rrule(p);
+      if (rule.freq != ICAL_NO_RECURRENCE && rule.count == 0 && icaltime_is_null_time(rule.until)) span.unbounded = true;
+    }
+  }
+  if (!span.any || span.unbounded) return span;
+  // Every rule ends: the occurrences themselves give the last end.
+  // Nanosecond time points reach from 1677 to 2262; this stays well inside.
+  using namespace std::chrono;
+  const Instant from = system_clock::from_time_t(-2208988800);  // 1900-01-01
+  const Instant to = system_clock::from_time_t(7258118400);     // 2200-01-01
+  span.last = span.first;
+  for (const EventOccurrence& o : expandEvents(calendar, from, to))
+  {
+    span.first = std::min(span.first, o.start);
+    span.last = std::max(span.last, o.end);
+  }
+  return span;
 }
 
 }  // namespace tallowick::ical

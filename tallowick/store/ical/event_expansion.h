@@ -17,4 +17,14 @@ namespace tallowick::ical {
 // after `start`). Unsorted.
 std::vector<EventOccurrence> expandEvents(icalcomponent* calendar, Instant start, Instant end);
 
+// The time a calendar's events cover: from the earliest start to the latest
+// end of any occurrence, or without end when a rule repeats for ever.
+struct EventSpan {
+  bool any = false;
+  bool unbounded = false;
+  Instant first;
+  Instant last;
+};
+EventSpan eventSpan(icalcomponent* calendar);
+
 }  // namespace tallowick::ical

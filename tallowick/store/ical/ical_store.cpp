@@ -50,7 +50,10 @@ std::unique_ptr<CalendarStore> IcalPlatform::openStore() {
 }
 
 IcalStore::IcalStore(IcalStoreConfig config, std::string root, std::optional<std::string> defaultListTitle)
-    : config_(std::move(config)), root_(std::move(root)), defaultListTitle_(std::move(defaultListTitle)) {}
+    : config_(std::move(config)),
+      root_(std::move(root)),
+      defaultListTitle_(std::move(defaultListTitle)),
+      cache_(config_.cacheFile, root_) {}
 
 void IcalStore::requestFullAccessToEvents(AccessCompletion completion) {
   requestAccess(EntityType::event, std::move(completion));
@@ -100,21 +103,37 @@ std::optional<Calendar> IcalStore::defaultCalendarForNewReminders() {
   return std::nullopt;
 }
 
+template <typename Wanted, typename Use>
+void IcalStore::forEachFile(const Collection& collection, Wanted wanted, Use use) {
+  const std::string directory = collectionPath(collection.name);
+  for (const Item& item : listItems(directory)) {
+    const std::string relative = collection.name + "/" + item.name;
+    std::optional<FileSummary> summary = cache_.find(relative, item.stamp);
+    if (summary && !wanted(*summary)) continue;
+    const std::string path = directory + "/" + item.name;
+    std::optional<std::string> bytes = readWholeFile(path);
+    if (!bytes) continue;
+    std::optional<CalendarFile> file = CalendarFile::parse(*bytes);
+    // Recorded under the stamp taken before reading: if the file changed in
+    // between, the next run sees a new stamp and reads it again.
+    if (!summary) cache_.record(relative, item.stamp, summarize(file));
+    if (file) use(item, path, *bytes, *file);
+  }
+}
+
 std::vector<Event> IcalStore::events(const EventQuery& query) {
   std::vector<Event> out;
   for (const Collection& collection : collections()) {
-    const std::string directory = collectionPath(collection.name);
-    for (const std::string& item : listItems(directory)) {
-      std::optional<std::string> bytes = readWholeFile(directory + "/" + item);
-      if (!bytes) continue;
-      std::optional<CalendarFile> file = CalendarFile::parse(*bytes);
-      if (!file) continue;
-      for (EventOccurrence& o : file->occurrences(query.start, query.end)) {
-        out.push_back(Event{std::move(o.title), o.start, o.end, o.isAllDay, std::move(o.location), std::move(o.notes),
-                            calendarOf(collection)});
-      }
-    }
+    forEachFile(
+        collection, [&](const FileSummary& s) { return mayOverlap(s, query.start, query.end); },
+        [&](const Item&, const std::string&, const std::string&, const CalendarFile& file) {
+          for (EventOccurrence& o : file.occurrences(query.start, query.end)) {
+            out.push_back(Event{std::move(o.title), o.start, o.end, o.isAllDay, std::move(o.location),
+                                std::move(o.notes), calendarOf(collection)});
+          }
+        });
   }
+  cache_.save(true);
   std::stable_sort(out.begin(), out.end(), [](const Event& a, const Event& b) { return *a.startDate < *b.startDate; });
   return out;
 }
@@ -125,27 +144,24 @@ void IcalStore::fetchReminders(const IncompleteReminderQuery& query, RemindersCo
     if (query.calendars && std::none_of(query.calendars->begin(), query.calendars->end(),
                                         [&](const Calendar& c) { return c.identifier == collection.name; }))
       continue;
-    const std::string directory = collectionPath(collection.name);
-    for (const std::string& item : listItems(directory)) {
-      const std::string path = directory + "/" + item;
-      std::optional<std::string> bytes = readWholeFile(path);
-      if (!bytes) continue;
-      std::optional<CalendarFile> file = CalendarFile::parse(*bytes);
-      if (!file) continue;
-      for (TodoItem& todo : file->todos()) {
-        if (todo.isCompleted || todo.isCancelled) continue;
-        Reminder r;
-        r.identifier = collection.name + "/" + item + "/" + std::to_string(todo.index);
-        r.title = std::move(todo.title);
-        r.notes = std::move(todo.notes);
-        r.calendar = calendarOf(collection);
-        r.dueDateComponents = std::move(todo.due);
-        r.priority = todo.priority;
-        snapshots_[r.identifier] = Snapshot{path, *bytes, todo.index, r};
-        out.push_back(std::move(r));
-      }
-    }
+    forEachFile(
+        collection, [](const FileSummary& s) { return s.hasIncompleteTodos; },
+        [&](const Item& item, const std::string& path, const std::string& bytes, const CalendarFile& file) {
+          for (TodoItem& todo : file.todos()) {
+            if (todo.isCompleted || todo.isCancelled) continue;
+            Reminder r;
+            r.identifier = collection.name + "/" + item.name + "/" + std::to_string(todo.index);
+            r.title = std::move(todo.title);
+            r.notes = std::move(todo.notes);
+            r.calendar = calendarOf(collection);
+            r.dueDateComponents = std::move(todo.due);
+            r.priority = todo.priority;
+            snapshots_[r.identifier] = Snapshot{path, bytes, todo.index, r};
+            out.push_back(std::move(r));
+          }
+        });
   }
+  cache_.save(!query.calendars);
   completion(std::move(out));
 }
 

@@ -10,6 +10,8 @@
 
 #include "tallowick/store/calendar_store.h"
 #include "tallowick/store/ical/access_prompt.h"
+#include "tallowick/store/ical/calendar_file.h"
+#include "tallowick/store/ical/summary_cache.h"
 #include "tallowick/store/ical/vdir.h"
 
 namespace tallowick::ical {
@@ -20,6 +22,7 @@ struct IcalStoreConfig {
   std::string settingsFile;
   std::string defaultRoot;  // used when the settings name no store
   std::string home;         // expands a leading "~/" of the settings' store
+  std::string cacheFile;    // per-file summaries between runs; empty: none
   AccessPrompter prompt;
   std::function<std::string()> newUuid;
   std::function<Instant()> now;
@@ -67,6 +70,10 @@ class IcalStore : public CalendarStore {
   };
 
   const std::vector<Collection>& collections();
+  // Reads and parses each .ics file of `collection` unless its cached summary
+  // says `wanted` has nothing to look for in it, and hands it to `use`.
+  template <typename Wanted, typename Use>
+  void forEachFile(const Collection& collection, Wanted wanted, Use use);
   std::string collectionPath(const std::string& name) const { return root_ + "/" + name; }
   void saveNew(Reminder& reminder);
   void saveCompletion(Reminder& reminder);
@@ -76,6 +83,7 @@ class IcalStore : public CalendarStore {
   std::optional<std::string> defaultListTitle_;
   std::optional<std::vector<Collection>> collections_;
   std::map<std::string, Snapshot> snapshots_;
+  SummaryCache cache_;
 };
 
 }  // namespace tallowick::ical

@@ -1,6 +1,8 @@
 #include "tallowick/store/ical/ical_store.h"
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/stat.h>
 
 #include "tallowick/store/ical/calendar_file.h"
 #include "tallowick/store/ical/test_support.h"
@@ -22,6 +24,7 @@ class IcalStoreTest : public ::testing::Test {
     c.settingsFile = dir.path() + "/config/vantrel/calendar.json";
     c.defaultRoot = root();
     c.home = dir.path();
+    c.cacheFile = cacheFile();
     c.prompt = [](EntityType) { return PromptAnswer::unanswered; };
     c.newUuid = [this] { return uuids.empty() ? std::string("fallback") : takeUuid(); };
     c.now = [] { return utc(2024, 6, 1, 12); };
@@ -33,6 +36,12 @@ class IcalStoreTest : public ::testing::Test {
     return u;
   }
   std::string root() const { return dir.path() + "/calendars"; }
+  std::string cacheFile() const { return dir.path() + "/cache/vantrel/calendar-index"; }
+  std::vector<std::string> titlesIn(Instant start, Instant end) {
+    std::vector<std::string> titles;
+    for (const Event& e : open()->events({start, end})) titles.push_back(e.title.value_or(""));
+    return titles;
+  }
   std::unique_ptr<CalendarStore> open() { return IcalPlatform(config()).openStore(); }
 
   std::vector<Reminder> fetch(CalendarStore& store, std::optional<std::vector<Calendar>> lists = std::nullopt) {
@@ -229,6 +238,45 @@ TEST_F(IcalStoreTest, SettingsChooseTheStoreAndTheDefaultList) {
   auto relative = open();
   ASSERT_EQ(relative->calendars(EntityType::event).size(), 1u);
   EXPECT_EQ(relative->defaultCalendarForNewReminders(), std::nullopt);
+}
+
+std::string event(const std::string& title, const std::string& start) {
+  return calendar("BEGIN:VEVENT\nUID:" + title + "\nSUMMARY:" + title + "\nDTSTART:" + start + "\nEND:VEVENT\n");
+}
+
+TEST_F(IcalStoreTest, CacheNeverHidesAnEditAnAdditionOrARemoval) {
+  const std::string a = root() + "/c/a.ics";
+  writeFile(a, event("Alpha", "20240801T090000Z"));
+  writeFile(root() + "/c/later.ics", event("Later", "20240901T090000Z"));
+  EXPECT_EQ(titlesIn(utc(2024, 8, 1), utc(2024, 8, 2)), std::vector<std::string>{"Alpha"});
+  EXPECT_EQ(titlesIn(utc(2024, 5, 1), utc(2024, 5, 2)), std::vector<std::string>{});
+  ASSERT_TRUE(std::filesystem::exists(cacheFile()));
+
+  // Moved into the window with the same size and the old mtime put back: only
+  // the bytes (and ctime) differ.
+  struct stat before {};
+  ASSERT_EQ(::stat(a.c_str(), &before), 0);
+  writeFile(a, event("Omega", "20240501T090000Z"));
+  timespec times[2] = {before.st_atim, before.st_mtim};
+  ASSERT_EQ(::utimensat(AT_FDCWD, a.c_str(), times, 0), 0);
+  EXPECT_EQ(titlesIn(utc(2024, 5, 1), utc(2024, 5, 2)), std::vector<std::string>{"Omega"});
+
+  writeFile(root() + "/c/b.ics", event("Beta", "20240501T100000Z"));
+  EXPECT_EQ(titlesIn(utc(2024, 5, 1), utc(2024, 5, 2)), (std::vector<std::string>{"Omega", "Beta"}));
+  std::filesystem::remove(a);
+  EXPECT_EQ(titlesIn(utc(2024, 5, 1), utc(2024, 5, 2)), std::vector<std::string>{"Beta"});
+  EXPECT_EQ(titlesIn(utc(2024, 9, 1), utc(2024, 9, 2)), std::vector<std::string>{"Later"});
+}
+
+TEST_F(IcalStoreTest, DamagedCacheIsRebuiltSilently) {
+  writeFile(root() + "/c/a.ics", event("Alpha", "20240501T090000Z"));
+  writeFile(root() + "/c/t.ics", openTodo);
+  writeFile(cacheFile(), "vantrel-calendar-index 1\n" + root() + "\nc/a.ics\t1\t2\t3");
+  EXPECT_EQ(titlesIn(utc(2024, 5, 1), utc(2024, 5, 2)), std::vector<std::string>{"Alpha"});
+  EXPECT_EQ(fetch(*open()).size(), 1u);
+  const std::string rebuilt = readFile(cacheFile());
+  EXPECT_NE(rebuilt.find("c/a.ics\t"), std::string::npos);
+  EXPECT_EQ(rebuilt.substr(rebuilt.size() - 6), "end 2\n");
 }
 
 }  // namespace

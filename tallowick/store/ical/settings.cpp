@@ -32,15 +32,6 @@ std::optional<std::string> stringMember(const Json& object, const char* name) {
   return it->get<std::string>();
 }
 
-void makeDirectories(const std::string& directory) {
-  for (size_t slash = directory.find('/', 1);; slash = directory.find('/', slash + 1)) {
-    std::string prefix = directory.substr(0, slash);
-    if (::mkdir(prefix.c_str(), 0700) != 0 && errno != EEXIST)
-      throw StoreError("Cannot create " + prefix + ": " + std::strerror(errno));
-    if (slash == std::string::npos) return;
-  }
-}
-
 }  // namespace
 
 Settings readSettings(const std::string& settingsFile) {

@@ -12,22 +12,23 @@
 namespace tallowick::ical {
 namespace {
 
-// Entry names, symbolic links followed, that pass `keep`.
-template <typename Keep>
-std::vector<std::string> entries(const std::string& directory, Keep keep) {
-  std::vector<std::string> names;
+// Entries, symbolic links followed, that `keep` turns into values, in byte
+// order of name.
+template <typename T, typename Keep>
+std::vector<T> entries(const std::string& directory, Keep keep) {
+  std::vector<T> found;
   DIR* dir = ::opendir(directory.c_str());
-  if (!dir) return names;
+  if (!dir) return found;
   while (dirent* entry = ::readdir(dir)) {
     std::string name = entry->d_name;
     if (name.empty() || name[0] == '.') continue;
     struct stat info {};
     if (::stat((directory + "/" + name).c_str(), &info) != 0) continue;
-    if (keep(name, info)) names.push_back(std::move(name));
+    if (std::optional<T> value = keep(name, info)) found.push_back(std::move(*value));
   }
   ::closedir(dir);
-  std::sort(names.begin(), names.end());
-  return names;
+  std::sort(found.begin(), found.end(), [](const T& a, const T& b) { return a.name < b.name; });
+  return found;
 }
 
 std::string titleOf(const std::string& directory, const std::string& name) {
@@ -42,17 +43,19 @@ std::string titleOf(const std::string& directory, const std::string& name) {
 }  // namespace
 
 std::vector<Collection> listCollections(const std::string& root) {
-  std::vector<Collection> collections;
-  for (std::string& name : entries(root, [](const std::string&, const struct stat& info) { return S_ISDIR(info.st_mode); })) {
-    std::string title = titleOf(root + "/" + name, name);
-    collections.push_back({std::move(name), std::move(title)});
-  }
-  return collections;
+  auto directories = entries<Collection>(root, [](const std::string& name, const struct stat& info) {
+    return S_ISDIR(info.st_mode) ? std::optional<Collection>({name, {}}) : std::nullopt;
+  });
+  for (Collection& c : directories) c.title = titleOf(root + "/" + c.name, c.name);
+  return directories;
 }
 
-std::vector<std::string> listItems(const std::string& directory) {
-  return entries(directory, [](const std::string& name, const struct stat& info) {
-    return S_ISREG(info.st_mode) && name.size() > 4 && name.compare(name.size() - 4, 4, ".ics") == 0;
+std::vector<Item> listItems(const std::string& directory) {
+  return entries<Item>(directory, [](const std::string& name, const struct stat& info) -> std::optional<Item> {
+    if (!S_ISREG(info.st_mode) || name.size() <= 4 || name.compare(name.size() - 4, 4, ".ics") != 0) return std::nullopt;
+    constexpr int64_t ns = 1'000'000'000;
+    return Item{name, FileStamp{static_cast<int64_t>(info.st_size), info.st_mtim.tv_sec * ns + info.st_mtim.tv_nsec,
+                                info.st_ctim.tv_sec * ns + info.st_ctim.tv_nsec, static_cast<uint64_t>(info.st_ino)}};
   });
 }
 

@@ -3,6 +3,7 @@
 // whose subdirectories are collections, each holding one item per .ics file
 // and optionally a `displayname` file with its title.
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -17,8 +18,23 @@ struct Collection {
 // of name. A missing or unreadable root has none.
 std::vector<Collection> listCollections(const std::string& root);
 
-// Names of the regular files in `directory` ending in exactly ".ics", in byte
-// order.
-std::vector<std::string> listItems(const std::string& directory);
+// What identifies one version of a file on disk. Any write changes ctime, even
+// one that puts size and mtime back.
+struct FileStamp {
+  int64_t size = 0;
+  int64_t mtimeNs = 0;
+  int64_t ctimeNs = 0;
+  uint64_t inode = 0;
+  bool operator==(const FileStamp&) const = default;
+};
+
+struct Item {
+  std::string name;
+  FileStamp stamp;
+};
+
+// The regular files in `directory` whose names end in exactly ".ics", in byte
+// order of name.
+std::vector<Item> listItems(const std::string& directory);
 
 }  // namespace tallowick::ical

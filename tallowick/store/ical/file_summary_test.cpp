@@ -1,0 +1,79 @@
+#include "tallowick/store/ical/file_summary.h"
+
+#include <gtest/gtest.h>
+
+#include "tallowick/store/ical/test_support.h"
+
+namespace tallowick::ical {
+namespace {
+
+using testing::calendar;
+using testing::ScopedTimeZone;
+using testing::utc;
+
+int64_t seconds(Instant t) { return std::chrono::duration_cast<std::chrono::seconds>(t.time_since_epoch()).count(); }
+
+FileSummary summaryOf(const std::string& body) { return summarize(CalendarFile::parse(calendar(body))); }
+
+TEST(FileSummary, SpanOfSingleAndBoundedRecurringEvents) {
+  ScopedTimeZone local("UTC");
+  FileSummary single = summaryOf("BEGIN:VEVENT\nUID:a\nDTSTART:20240501T090000Z\nDTEND:20240501T100000Z\nEND:VEVENT\n");
+  EXPECT_TRUE(single.parses && single.hasEvents && !single.unbounded && !single.hasIncompleteTodos);
+  EXPECT_EQ(single.firstStart, seconds(utc(2024, 5, 1, 9)));
+  EXPECT_EQ(single.lastEnd, seconds(utc(2024, 5, 1, 10)));
+  FileSummary weekly = summaryOf(
+      "BEGIN:VEVENT\nUID:w\nDTSTART:20240501T090000Z\nDURATION:PT1H\nRRULE:FREQ=WEEKLY;COUNT=3\nEND:VEVENT\n");
+  EXPECT_EQ(weekly.lastEnd, seconds(utc(2024, 5, 15, 10)));
+  FileSummary until = summaryOf(
+      "BEGIN:VEVENT\nUID:w\nDTSTART:20240501T090000Z\nRRULE:FREQ=DAILY;UNTIL=20240503T090000Z\nEND:VEVENT\n");
+  EXPECT_EQ(until.lastEnd, seconds(utc(2024, 5, 3, 9)));
+  EXPECT_FALSE(until.unbounded);
+}
+
+TEST(FileSummary, EndlessRulesAndTodos) {
+  FileSummary endless =
+      summaryOf("BEGIN:VEVENT\nUID:e\nDTSTART:20240501T090000Z\nRRULE:FREQ=YEARLY\nEND:VEVENT\n"
+                "BEGIN:VTODO\nUID:t\nEND:VTODO\n");
+  EXPECT_TRUE(endless.unbounded);
+  EXPECT_TRUE(endless.hasIncompleteTodos);
+  EXPECT_TRUE(mayOverlap(endless, utc(2150, 1, 1), utc(2150, 1, 2)));
+  EXPECT_FALSE(mayOverlap(endless, utc(2024, 4, 1), utc(2024, 4, 2)));
+  FileSummary done = summaryOf("BEGIN:VTODO\nUID:t\nSTATUS:COMPLETED\nEND:VTODO\n");
+  EXPECT_FALSE(done.hasIncompleteTodos);
+  EXPECT_FALSE(done.hasEvents);
+  EXPECT_FALSE(summarize(std::nullopt).parses);
+}
+
+TEST(FileSummary, OverlapIsWidenedForOtherLocalZones) {
+  ScopedTimeZone local("Pacific/Kiritimati");  // UTC+14: a floating event made here lies far from UTC
+  FileSummary floating = summaryOf("BEGIN:VEVENT\nUID:f\nDTSTART:20240501T090000\nEND:VEVENT\n");
+  // In UTC-12 the same wall-clock time is 26 hours later.
+  EXPECT_TRUE(mayOverlap(floating, utc(2024, 5, 1, 21), utc(2024, 5, 1, 22)));
+  EXPECT_FALSE(mayOverlap(floating, utc(2024, 5, 3), utc(2024, 5, 4)));
+  EXPECT_FALSE(mayOverlap(floating, utc(2024, 4, 28), utc(2024, 4, 29)));
+}
+
+TEST(CacheText, RoundTripsAndRefusesDamagedOrForeignText) {
+  std::vector<CacheEntry> entries{
+      {"work/a.ics", {120, 1700000000123456789, 1700000000223456789, 42}, {true, true, true, false, 100, 200}},
+      {"home/b b.ics", {7, 1, 2, 3}, {false, false, false, false, 0, 0}},
+      {"home/c.ics", {7, 1, 2, 3}, {true, false, true, true, -5, -5}}};
+  std::string text = serializeCache("/root/cals", entries);
+  auto back = parseCache(text, "/root/cals");
+  ASSERT_TRUE(back.has_value());
+  ASSERT_EQ(back->size(), 3u);
+  for (size_t i = 0; i < 3; ++i) {
+    EXPECT_EQ((*back)[i].path, entries[i].path);
+    EXPECT_EQ((*back)[i].stamp, entries[i].stamp);
+    EXPECT_EQ((*back)[i].summary, entries[i].summary);
+  }
+  EXPECT_FALSE(parseCache(text, "/other").has_value());
+  EXPECT_FALSE(parseCache(text.substr(0, text.size() - 9), "/root/cals").has_value());
+  std::string flipped = text;
+  flipped[flipped.find("\t120\t") + 1] = 'x';
+  EXPECT_FALSE(parseCache(flipped, "/root/cals").has_value());
+  EXPECT_FALSE(parseCache("", "/root/cals").has_value());
+}
+
+}  // namespace
+}  // namespace tallowick::ical

@@ -1,0 +1,42 @@
+#pragma once
+// The per-file summaries of one store root, kept in one cache file between
+// runs ($XDG_CACHE_HOME/vantrel/). An entry counts only while its file has the
+// same stamp; a missing, stale or damaged cache is rebuilt silently.
+
+#include <optional>
+#include <string>
+#include <unordered_map>
+
+#include "tallowick/store/ical/file_summary.h"
+
+namespace tallowick::ical {
+
+class SummaryCache {
+ public:
+  // Reads the cache file now; an empty `cacheFile` keeps nothing between runs.
+  SummaryCache(std::string cacheFile, std::string root);
+
+  // The summary recorded for `path` (collection/name) if its stamp is still
+  // `stamp`.
+  std::optional<FileSummary> find(const std::string& path, const FileStamp& stamp);
+
+  void record(const std::string& path, const FileStamp& stamp, const FileSummary& summary);
+
+  // Writes the cache file if anything changed. With `visitedAll`, every file
+  // of the store was looked up, so entries not looked up are of files that
+  // are gone. Failing to write is not an error: the next run rebuilds.
+  void save(bool visitedAll);
+
+ private:
+  struct Entry {
+    FileStamp stamp;
+    FileSummary summary;
+    bool seen = false;
+  };
+  std::string cacheFile_;
+  std::string root_;
+  std::unordered_map<std::string, Entry> entries_;
+  bool dirty_ = false;
+};
+
+}  // namespace tallowick::ical
