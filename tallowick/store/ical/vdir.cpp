@@ -1,6 +1,7 @@
 #include "tallowick/store/ical/vdir.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -23,7 +24,7 @@ std::vector<T> entries(const std::string& directory, Keep keep) {
     std::string name = entry->d_name;
     if (name.empty() || name[0] == '.') continue;
     struct stat info {};
-    if (::stat((directory + "/" + name).c_str(), &info) != 0) continue;
+    if (::fstatat(::dirfd(dir), entry->d_name, &info, 0) != 0) continue;
     if (std::optional<T> value = keep(name, info)) found.push_back(std::move(*value));
   }
   ::closedir(dir);
