@@ -139,8 +139,40 @@ EventOccurrence occurrenceOf(icalcomponent* event, const Span& span, bool allDay
 
 // The starts of a master's occurrences up to the window's end, in wall-clock
 // time of DTSTART's zone, DTSTART first.
-std::vector<ZonedTime> startsOf(icalcomponent* event, const ZonedTime& dtstart, const Window& window,
-                                icalcomponent* calendar) {
+// The longest an occurrence of this shape can last, with two days to spare
+// for the distance between any zone and UTC.
+std::chrono::seconds reachOf(const Shape& shape) {
+  using std::chrono::seconds;
+  constexpr long day = 86400;
+  if (shape.allDay) return seconds(shape.days * day + 2 * day);
+  if (shape.duration) {
+    const icaldurationtype& d = *shape.duration;
+    return seconds((d.weeks * 7 + d.days + 2) * day + d.hours * 3600 + d.minutes * 60 + d.seconds);
+  }
+  return shape.length + seconds(2 * day);
+}
+
+// Moves a rule without COUNT close to the window, so that a daily event
+// begun years ago does not walk through every day since. Occurrences that
+// start before the new start end before the window.
+void skipAhead(icalrecur_iterator* it, const icaltimetype& first, const Window& window, std::chrono::seconds reach) {
+  time_t target = std::chrono::system_clock::to_time_t(window.start - reach);
+  std::tm utc{};
+  if (!gmtime_r(&target, &utc)) return;
+  icaltimetype from = first;
+  from.year = utc.tm_year + 1900;
+  from.month = utc.tm_mon + 1;
+  from.day = utc.tm_mday;
+  if (!first.is_date) {
+    from.hour = 0;
+    from.minute = 0;
+    from.second = 0;
+  }
+  if (icaltime_compare(from, first) > 0) icalrecur_iterator_set_start(it, from);
+}
+
+std::vector<ZonedTime> startsOf(icalcomponent* event, const ZonedTime& dtstart, const Shape& shape,
+                                const Window& window, icalcomponent* calendar) {
   std::vector<ZonedTime> starts{dtstart};
   for (icalproperty* p = icalcomponent_get_first_property(event, ICAL_RRULE_PROPERTY); p;
        p = icalcomponent_get_next_property(event, ICAL_RRULE_PROPERTY)) {
@@ -150,6 +182,9 @@ std::vector<ZonedTime> startsOf(icalcomponent* event, const ZonedTime& dtstart, 
     first.zone = nullptr;
     icalrecur_iterator* it = icalrecur_iterator_new(rule, first);
     if (!it) continue;
+    // libical keeps the INTERVAL of daily and longer rules when it jumps, not
+    // of hourly and shorter ones: those walk.
+    if (rule.count == 0 && rule.freq >= ICAL_DAILY_RECURRENCE) skipAhead(it, first, window, reachOf(shape));
     for (int step = 0; step < maxRecurrenceSteps; ++step) {
       icaltimetype next = icalrecur_iterator_next(it);
       if (icaltime_is_null_time(next)) break;
@@ -183,7 +218,7 @@ void expandMaster(icalcomponent* event, const Exclusions& overridden, const Wind
     if (!icaltime_is_null_time(t)) excluded.add(zonedTimeOf(p, t), calendar);
   }
   std::vector<Instant> seen;
-  for (const ZonedTime& start : startsOf(event, *dtstart, window, calendar)) {
+  for (const ZonedTime& start : startsOf(event, *dtstart, shape, window, calendar)) {
     Span span = spanOf(start, shape, calendar);
     if (excluded.contains(start, span.start)) continue;
     // An RDATE may repeat an occurrence the rule already gave.

@@ -154,6 +154,29 @@ TEST(EventExpansion, EndlessRuleStopsAtTheWindow) {
             (std::vector<Instant>{utc(2024, 5, 1, 8), utc(2024, 5, 2, 8)}));
 }
 
+TEST(EventExpansion, RulesBegunLongAgoGiveTheSameOccurrencesAsAWalkFromTheStart) {
+  ScopedTimeZone local("Europe/Berlin");
+  // A COUNT makes the expansion walk from DTSTART; without it the walk is
+  // started near the window.
+  for (std::string rule : {"FREQ=DAILY;INTERVAL=3", "FREQ=DAILY;INTERVAL=5", "FREQ=WEEKLY;BYDAY=MO,WE",
+                           "FREQ=WEEKLY;INTERVAL=2;BYDAY=FR", "FREQ=WEEKLY;INTERVAL=3", "FREQ=MONTHLY;BYDAY=2TU",
+                           "FREQ=MONTHLY;BYMONTHDAY=31", "FREQ=MONTHLY;INTERVAL=5;BYMONTHDAY=15",
+                           "FREQ=YEARLY;BYMONTH=3;BYDAY=-1SU", "FREQ=YEARLY;INTERVAL=3;BYMONTH=4",
+                           "FREQ=HOURLY;INTERVAL=7"}) {
+    auto expand = [&](const std::string& r, const std::string& start) {
+      return startsOf(occurrencesOf(calendar("BEGIN:VEVENT\nUID:x\nDTSTART" + start + "\nDURATION:PT1H\nRRULE:" + r +
+                                             "\nEND:VEVENT\n"),
+                                    utc(2024, 3, 1), utc(2024, 5, 31)));
+    };
+    for (std::string start : {";TZID=America/New_York:20150101T233000", ":20150101T080000", ";VALUE=DATE:20150101"}) {
+      if (start.find("DATE:") != std::string::npos && rule.find("HOURLY") != std::string::npos) continue;
+      auto walked = expand(rule + ";COUNT=200000", start);
+      EXPECT_FALSE(walked.empty()) << rule;
+      EXPECT_EQ(expand(rule, start), walked) << rule << " " << start;
+    }
+  }
+}
+
 TEST(EventExpansion, RecurringAllDayEventAndDateExdate) {
   ScopedTimeZone local("UTC");
   std::string text = calendar(
