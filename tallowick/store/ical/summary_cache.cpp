@@ -7,7 +7,11 @@
 namespace tallowick::ical {
 
 SummaryCache::SummaryCache(std::string cacheFile, std::string root)
-    : cacheFile_(std::move(cacheFile)), root_(std::move(root)) {
+    : cacheFile_(std::move(cacheFile)), root_(std::move(root)) {}
+
+void SummaryCache::load() {
+  if (loaded_) return;
+  loaded_ = true;
   if (cacheFile_.empty()) return;
   std::optional<std::string> text = readWholeFile(cacheFile_);
   if (!text) return;
@@ -20,6 +24,7 @@ SummaryCache::SummaryCache(std::string cacheFile, std::string root)
 }
 
 std::optional<FileSummary> SummaryCache::find(const std::string& path, const FileStamp& stamp) {
+  load();
   auto it = entries_.find(path);
   if (it == entries_.end() || !(it->second.stamp == stamp)) return std::nullopt;
   it->second.seen = true;
@@ -30,12 +35,13 @@ void SummaryCache::record(const std::string& path, const FileStamp& stamp, const
   // Names with a tab or a line break would break the line format; such files
   // are simply read every time.
   if (path.find_first_of("\t\n\r") != std::string::npos) return;
+  load();
   entries_[path] = Entry{stamp, summary, true};
   dirty_ = true;
 }
 
 void SummaryCache::save(bool visitedAll) {
-  if (cacheFile_.empty()) return;
+  if (cacheFile_.empty() || !loaded_) return;
   if (visitedAll) {
     dirty_ = std::erase_if(entries_, [](const auto& e) { return !e.second.seen; }) > 0 || dirty_;
   }

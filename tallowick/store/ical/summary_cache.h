@@ -13,7 +13,8 @@ namespace tallowick::ical {
 
 class SummaryCache {
  public:
-  // Reads the cache file now; an empty `cacheFile` keeps nothing between runs.
+  // The cache file is read on first use; an empty `cacheFile` keeps nothing
+  // between runs.
   SummaryCache(std::string cacheFile, std::string root);
 
   // The summary recorded for `path` (collection/name) if its stamp is still
@@ -33,10 +34,13 @@ class SummaryCache {
     FileSummary summary;
     bool seen = false;
   };
+  void load();
+
   std::string cacheFile_;
   std::string root_;
   std::unordered_map<std::string, Entry> entries_;
   bool dirty_ = false;
+  bool loaded_ = false;
 };
 
 }  // namespace tallowick::ical
