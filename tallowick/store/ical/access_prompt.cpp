@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -40,6 +41,7 @@ std::optional<bool> runDialog(std::vector<std::string> argv) {
   for (auto& a : argv) args.push_back(a.data());
   args.push_back(nullptr);
   pid_t pid = -1;
+  const auto started = std::chrono::steady_clock::now();
   int spawned = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
   if (spawned != 0) return std::nullopt;
@@ -48,7 +50,10 @@ std::optional<bool> runDialog(std::vector<std::string> argv) {
     if (errno != EINTR) return std::nullopt;
   if (!WIFEXITED(status)) return std::nullopt;
   if (WEXITSTATUS(status) == 0) return true;
-  if (WEXITSTATUS(status) == 1) return false;
+  // zenity also exits with 1 when it cannot open the display; nobody answers
+  // a question that fast, so that is no refusal.
+  if (WEXITSTATUS(status) == 1 && std::chrono::steady_clock::now() - started > std::chrono::milliseconds(300))
+    return false;
   return std::nullopt;
 }
 
