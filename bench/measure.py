@@ -176,7 +176,7 @@ def main():
     with open(request, "w") as f:
         json.dump({"title": "no such reminder", "listName": "nowhere"}, f)
     for label, argv in [
-        ("events (sample)", ["events", "2026-12-01", "2026-12-31"]),
+        ("events (sample)", ["events", "2026-01-05", "2026-01-11"]),
         ("reminders (sample)", ["reminders"]),
         ("reminder-lists (sample)", ["reminder-lists"]),
         ("complete-reminder, no match (sample)", ["complete-reminder", request]),
@@ -225,7 +225,8 @@ def main():
     model_env = dict(base_env, XDG_CONFIG_HOME=model_home)
     rows.append(compare("orvendel status, nothing listening", Side("orvendel status", [orvendel, "status"], model_env),
                         floor(), args.runs, args.warmup))
-    server = subprocess.Popen([sys.executable, os.path.join(HERE, "stream_server.py"), "--port", str(port),
+    server_script = os.path.join(ROOT, "orvendel", "model", "local", "testdata", "scripted_server.py")
+    server = subprocess.Popen([sys.executable, server_script, "--port", str(port),
                                "--tokens", str(args.tokens)], stdout=subprocess.DEVNULL)
     try:
         if not wait_for_port(port):
