@@ -18,10 +18,8 @@ namespace tallowick {
 namespace {
 
 using std::chrono::seconds;
-using std::chrono::system_clock;
 
-// The seconds an Instant can hold (system_clock counts nanoseconds in 64 bits,
-// roughly the years 1678 to 2262); outside it no instant can be built.
+// The seconds an Instant can hold; outside them no instant can be built.
 bool representable(long long secs) {
   constexpr auto lo = std::chrono::duration_cast<seconds>(Instant::min().time_since_epoch()).count() + 1;
   constexpr auto hi = std::chrono::duration_cast<seconds>(Instant::max().time_since_epoch()).count() - 1;
@@ -53,7 +51,7 @@ std::optional<Instant> buildLocal(const Fields& f) {
   std::time_t built = std::mktime(&t);
   if (built == static_cast<std::time_t>(-1) && t.tm_wday == -1) return std::nullopt;
   if (!representable(built)) return std::nullopt;
-  return system_clock::from_time_t(built);
+  return instantFromTimeT(built);
 }
 
 std::optional<std::tm> splitLocal(Instant instant) {

@@ -25,6 +25,6 @@ bool shouldSkipCalendar(const std::string& title);
 // Opens a store, demands event access, then reads the window (parseYmd for
 // `start`, 23:59:59 of the day `end` names) and prints the events as one array.
 void runEvents(CalendarPlatform& platform, std::ostream& out, const std::string& start, const std::string& end,
-               const Clock& now = std::chrono::system_clock::now);
+               const Clock& now = currentInstant);
 
 }  // namespace tallowick

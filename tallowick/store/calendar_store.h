@@ -13,6 +13,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <ctime>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -22,7 +23,17 @@
 
 namespace tallowick {
 
-using Instant = std::chrono::system_clock::time_point;
+// Microseconds reach hundreds of thousands of years either way, so any date a
+// host may name (a window up to 9999-12-31, say) is an instant.
+using Instant = std::chrono::sys_time<std::chrono::microseconds>;
+
+inline Instant instantFromTimeT(std::time_t t) { return Instant(std::chrono::seconds(t)); }
+inline std::time_t toTimeT(Instant instant) {
+  return static_cast<std::time_t>(std::chrono::floor<std::chrono::seconds>(instant).time_since_epoch().count());
+}
+inline Instant currentInstant() {
+  return std::chrono::time_point_cast<std::chrono::microseconds>(std::chrono::system_clock::now());
+}
 
 enum class EntityType { event = 0, reminder = 1 };
 

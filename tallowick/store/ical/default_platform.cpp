@@ -42,7 +42,7 @@ std::unique_ptr<CalendarPlatform> makeDefaultCalendarPlatform() {
   config.cacheFile = xdgDirectory("XDG_CACHE_HOME", home + "/.cache") + "/vantrel/calendar-index";
   config.prompt = ical::askPerson;
   config.newUuid = freshUuid;
-  config.now = [] { return std::chrono::system_clock::now(); };
+  config.now = currentInstant;
   return std::make_unique<ical::IcalPlatform>(std::move(config));
 }
 

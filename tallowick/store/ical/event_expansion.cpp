@@ -156,7 +156,7 @@ std::chrono::seconds reachOf(const Shape& shape) {
 // begun years ago does not walk through every day since. Occurrences that
 // start before the new start end before the window.
 void skipAhead(icalrecur_iterator* it, const icaltimetype& first, const Window& window, std::chrono::seconds reach) {
-  time_t target = std::chrono::system_clock::to_time_t(window.start - reach);
+  time_t target = toTimeT(window.start - reach);
   std::tm utc{};
   if (!gmtime_r(&target, &utc)) return;
   icaltimetype from = first;
@@ -286,10 +286,8 @@ EventSpan eventSpan(icalcomponent* calendar) {
   }
   if (!span.any || span.unbounded) return span;
   // Every rule ends: the occurrences themselves give the last end.
-  // Nanosecond time points reach from 1677 to 2262; this stays well inside.
-  using namespace std::chrono;
-  const Instant from = system_clock::from_time_t(-2208988800);  // 1900-01-01
-  const Instant to = system_clock::from_time_t(7258118400);     // 2200-01-01
+  const Instant from = instantFromTimeT(-2208988800);  // 1900-01-01
+  const Instant to = instantFromTimeT(7258118400);     // 2200-01-01
   span.last = span.first;
   for (const EventOccurrence& o : expandEvents(calendar, from, to))
   {

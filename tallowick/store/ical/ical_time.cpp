@@ -9,7 +9,7 @@ namespace {
 
 constexpr std::string_view libicalPrefix = "/freeassociation.sourceforge.net/";
 
-Instant fromTimeT(time_t t) { return std::chrono::system_clock::from_time_t(t); }
+Instant fromTimeT(time_t t) { return instantFromTimeT(t); }
 
 icaltimetype withoutZone(icaltimetype t) {
   t.zone = nullptr;
@@ -108,7 +108,7 @@ DateComponents dueComponentsOf(const ZonedTime& time, icalcomponent* calendar) {
 }
 
 std::string utcStamp(Instant instant) {
-  time_t t = std::chrono::system_clock::to_time_t(instant);
+  time_t t = toTimeT(instant);
   std::tm utc{};
   gmtime_r(&t, &utc);
   char buffer[64];

@@ -41,7 +41,7 @@ inline Instant utc(int y, int mo, int d, int h = 0, int mi = 0, int s = 0) {
   t.tm_hour = h;
   t.tm_min = mi;
   t.tm_sec = s;
-  return std::chrono::system_clock::from_time_t(timegm(&t));
+  return instantFromTimeT(timegm(&t));
 }
 
 // A VCALENDAR around the given lines (LF endings; libical takes both).
