@@ -38,7 +38,11 @@ struct TodoItem {
   bool isCompleted = false;  // STATUS:COMPLETED or a COMPLETED property
   bool isCancelled = false;
   int64_t priority = 0;
+  bool operator==(const TodoItem& other) const;
 };
+
+// Whether two due dates name the same fields (both absent counts as the same).
+bool sameDue(const std::optional<DateComponents>& a, const std::optional<DateComponents>& b);
 
 class CalendarFile {
  public:

@@ -1,7 +1,8 @@
 #pragma once
 // What the cache keeps about one file: enough to know, without reading it,
-// that the file has nothing for a query. Never a source of truth: a file that
-// may have something is always read and parsed.
+// that the file has nothing for a query, and its open todos as they read, so
+// listing reminders parses nothing. Only ever used under the file stamp it was
+// made from; events that may overlap a window are always read and parsed.
 
 #include <cstdint>
 #include <optional>
@@ -22,6 +23,7 @@ struct FileSummary {
   bool unbounded = false;   // a rule without end: no last end
   int64_t firstStart = 0;   // seconds since the epoch
   int64_t lastEnd = 0;
+  std::vector<TodoItem> openTodos;  // neither completed nor cancelled, in file order
   bool operator==(const FileSummary&) const = default;
 };
 

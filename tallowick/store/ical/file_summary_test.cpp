@@ -53,11 +53,42 @@ TEST(FileSummary, OverlapIsWidenedForOtherLocalZones) {
   EXPECT_FALSE(mayOverlap(floating, utc(2024, 4, 28), utc(2024, 4, 29)));
 }
 
+TEST(FileSummary, KeepsOpenTodosAsTheyRead) {
+  FileSummary s = summaryOf(
+      "BEGIN:VTODO\nUID:a\nSUMMARY:Done\nSTATUS:COMPLETED\nEND:VTODO\n"
+      "BEGIN:VTODO\nUID:b\nSUMMARY:Call\\, then write\nDESCRIPTION:line one\\nline two\nPRIORITY:5\n"
+      "DUE;TZID=Europe/Paris:20240603T143000\nEND:VTODO\n"
+      "BEGIN:VTODO\nUID:c\nSTATUS:CANCELLED\nEND:VTODO\n"
+      "BEGIN:VTODO\nUID:d\nDUE;VALUE=DATE:20240604\nEND:VTODO\n");
+  ASSERT_EQ(s.openTodos.size(), 2u);
+  const TodoItem& call = s.openTodos[0];
+  EXPECT_EQ(call.index, 1);
+  EXPECT_EQ(call.title, "Call, then write");
+  EXPECT_EQ(call.notes, "line one\nline two");
+  EXPECT_EQ(call.priority, 5);
+  ASSERT_TRUE(call.due.has_value());
+  EXPECT_EQ(call.due->hour, 14);
+  EXPECT_EQ(call.due->timeZone, "Europe/Paris");
+  EXPECT_EQ(s.openTodos[1].index, 3);
+  EXPECT_EQ(s.openTodos[1].title, std::nullopt);
+  EXPECT_EQ(s.openTodos[1].due->hour, std::nullopt);
+}
+
 TEST(CacheText, RoundTripsAndRefusesDamagedOrForeignText) {
+  TodoItem tricky;
+  tricky.index = 2;
+  tricky.title = "tab\there, line\nbreak, back\\slash\r, \\n as text";
+  tricky.priority = 9;
+  tricky.due = DateComponents{2024, 6, 3, std::nullopt, std::nullopt, std::nullopt, "America/New_York"};
+  TodoItem plain;
+  plain.title = "-";
+  plain.notes = "";
+  plain.due = DateComponents{2024, 6, 3, 14, 30, 0, std::nullopt};
+  FileSummary withTodos{true, true, true, false, 100, 200, {plain, tricky}};
   std::vector<CacheEntry> entries{
-      {"work/a.ics", {120, 1700000000123456789, 1700000000223456789, 42}, {true, true, true, false, 100, 200}},
-      {"home/b b.ics", {7, 1, 2, 3}, {false, false, false, false, 0, 0}},
-      {"home/c.ics", {7, 1, 2, 3}, {true, false, true, true, -5, -5}}};
+      {"work/a.ics", {120, 1700000000123456789, 1700000000223456789, 42}, withTodos},
+      {"home/b b.ics", {7, 1, 2, 3}, {false, false, false, false, 0, 0, {}}},
+      {"home/c.ics", {7, 1, 2, 3}, {true, false, true, true, -5, -5, {}}}};
   std::string text = serializeCache("/root/cals", entries);
   auto back = parseCache(text, "/root/cals");
   ASSERT_TRUE(back.has_value());
@@ -67,11 +98,20 @@ TEST(CacheText, RoundTripsAndRefusesDamagedOrForeignText) {
     EXPECT_EQ((*back)[i].stamp, entries[i].stamp);
     EXPECT_EQ((*back)[i].summary, entries[i].summary);
   }
+  EXPECT_EQ((*back)[0].summary.openTodos[1].title, tricky.title);
   EXPECT_FALSE(parseCache(text, "/other").has_value());
   EXPECT_FALSE(parseCache(text.substr(0, text.size() - 9), "/root/cals").has_value());
   std::string flipped = text;
   flipped[flipped.find("\t120\t") + 1] = 'x';
   EXPECT_FALSE(parseCache(flipped, "/root/cals").has_value());
+  // A todo line lost: the next file's line is no todo, and the count is off.
+  std::string lost = text;
+  size_t todoLine = lost.find('\n', lost.find("work/a.ics")) + 1;
+  lost.erase(todoLine, lost.find('\n', todoLine) + 1 - todoLine);
+  EXPECT_FALSE(parseCache(lost, "/root/cals").has_value());
+  std::string badEscape = text;
+  badEscape.replace(badEscape.find("\\t"), 2, "\\q");
+  EXPECT_FALSE(parseCache(badEscape, "/root/cals").has_value());
   EXPECT_FALSE(parseCache("", "/root/cals").has_value());
 }
 

@@ -19,15 +19,15 @@ constexpr int maxCreateAttempts = 3;
 
 Calendar calendarOf(const Collection& c) { return {c.name, c.title}; }
 
-bool sameComponents(const std::optional<DateComponents>& a, const std::optional<DateComponents>& b) {
-  if (!a || !b) return !a && !b;
-  return a->year == b->year && a->month == b->month && a->day == b->day && a->hour == b->hour &&
-         a->minute == b->minute && a->second == b->second && a->timeZone == b->timeZone;
-}
-
 bool sameCalendar(const std::optional<Calendar>& a, const std::optional<Calendar>& b) {
   if (!a || !b) return !a && !b;
   return a->identifier == b->identifier;
+}
+
+// Whether a todo as it reads now is the open one that was listed.
+bool matchesListed(const TodoItem& todo, const Reminder& listed) {
+  return !todo.isCompleted && !todo.isCancelled && todo.title == listed.title && todo.notes == listed.notes &&
+         todo.priority == listed.priority && sameDue(todo.due, listed.dueDateComponents);
 }
 
 }  // namespace
@@ -106,18 +106,21 @@ std::optional<Calendar> IcalStore::defaultCalendarForNewReminders() {
 template <typename Wanted, typename Use>
 void IcalStore::forEachFile(const Collection& collection, Wanted wanted, Use use) {
   const std::string directory = collectionPath(collection.name);
+  std::string relative = collection.name + "/";
+  const size_t prefix = relative.size();
   for (const Item& item : listItems(directory)) {
-    const std::string relative = collection.name + "/" + item.name;
-    std::optional<FileSummary> summary = cache_.find(relative, item.stamp);
-    if (summary && !wanted(*summary)) continue;
+    relative.resize(prefix);
+    relative += item.name;
+    const FileSummary* cached = cache_.find(relative, item.stamp);
+    if (cached && !wanted(*cached)) continue;
     const std::string path = directory + "/" + item.name;
     std::optional<std::string> bytes = readWholeFile(path);
     if (!bytes) continue;
     std::optional<CalendarFile> file = CalendarFile::parse(*bytes);
     // Recorded under the stamp taken before reading: if the file changed in
     // between, the next run sees a new stamp and reads it again.
-    if (!summary) cache_.record(relative, item.stamp, summarize(file));
-    if (file) use(item, path, *bytes, *file);
+    if (!cached) cache_.record(relative, item.stamp, summarize(file));
+    if (file) use(*file);
   }
 }
 
@@ -126,7 +129,7 @@ std::vector<Event> IcalStore::events(const EventQuery& query) {
   for (const Collection& collection : collections()) {
     forEachFile(
         collection, [&](const FileSummary& s) { return mayOverlap(s, query.start, query.end); },
-        [&](const Item&, const std::string&, const std::string&, const CalendarFile& file) {
+        [&](const CalendarFile& file) {
           for (EventOccurrence& o : file.occurrences(query.start, query.end)) {
             out.push_back(Event{std::move(o.title), o.start, o.end, o.isAllDay, std::move(o.location),
                                 std::move(o.notes), calendarOf(collection)});
@@ -138,28 +141,38 @@ std::vector<Event> IcalStore::events(const EventQuery& query) {
   return out;
 }
 
+// Open todos come from the summaries, so with a valid cache nothing is parsed;
+// a file whose stamp is not in the cache is read and summarized first.
 void IcalStore::fetchReminders(const IncompleteReminderQuery& query, RemindersCompletion completion) {
   std::vector<Reminder> out;
   for (const Collection& collection : collections()) {
     if (query.calendars && std::none_of(query.calendars->begin(), query.calendars->end(),
                                         [&](const Calendar& c) { return c.identifier == collection.name; }))
       continue;
-    forEachFile(
-        collection, [](const FileSummary& s) { return s.hasIncompleteTodos; },
-        [&](const Item& item, const std::string& path, const std::string& bytes, const CalendarFile& file) {
-          for (TodoItem& todo : file.todos()) {
-            if (todo.isCompleted || todo.isCancelled) continue;
-            Reminder r;
-            r.identifier = collection.name + "/" + item.name + "/" + std::to_string(todo.index);
-            r.title = std::move(todo.title);
-            r.notes = std::move(todo.notes);
-            r.calendar = calendarOf(collection);
-            r.dueDateComponents = std::move(todo.due);
-            r.priority = todo.priority;
-            snapshots_[r.identifier] = Snapshot{path, bytes, todo.index, r};
-            out.push_back(std::move(r));
-          }
-        });
+    const std::string directory = collectionPath(collection.name);
+    for (const Item& item : listItems(directory)) {
+      const std::string relative = collection.name + "/" + item.name;
+      const FileSummary* summary = cache_.find(relative, item.stamp);
+      FileSummary fresh;
+      if (!summary) {
+        std::optional<std::string> bytes = readWholeFile(directory + "/" + item.name);
+        if (!bytes) continue;
+        fresh = summarize(CalendarFile::parse(*bytes));
+        summary = &fresh;
+      }
+      for (const TodoItem& todo : summary->openTodos) {
+        Reminder r;
+        r.identifier = relative + "/" + std::to_string(todo.index);
+        r.title = todo.title;
+        r.notes = todo.notes;
+        r.calendar = calendarOf(collection);
+        r.dueDateComponents = todo.due;
+        r.priority = todo.priority;
+        snapshots_[r.identifier] = Snapshot{directory + "/" + item.name, item.stamp, todo.index, r};
+        out.push_back(std::move(r));
+      }
+      if (summary == &fresh) cache_.record(relative, item.stamp, std::move(fresh));
+    }
   }
   cache_.save(!query.calendars);
   completion(std::move(out));
@@ -186,7 +199,7 @@ void IcalStore::saveNew(Reminder& reminder) {
     const std::string text = newTodoText(reminder, uid, now);
     if (createFileExclusively(path, text)) {
       reminder.identifier = name + "/" + item + "/0";
-      snapshots_[reminder.identifier] = Snapshot{path, text, 0, reminder};
+      snapshots_[reminder.identifier] = Snapshot{path, stampOf(path).value_or(FileStamp{}), 0, reminder};
       return;
     }
   }
@@ -200,18 +213,26 @@ void IcalStore::saveCompletion(Reminder& reminder) {
   const Reminder& before = snapshot.reminder;
   if (reminder.title != before.title || reminder.notes != before.notes || reminder.priority != before.priority ||
       !sameCalendar(reminder.calendar, before.calendar) ||
-      !sameComponents(reminder.dueDateComponents, before.dueDateComponents) ||
+      !sameDue(reminder.dueDateComponents, before.dueDateComponents) ||
       (before.isCompleted && !reminder.isCompleted))
     throw StoreError("Cannot save " + snapshot.path + ": only completing a reminder is supported");
   if (reminder.isCompleted == before.isCompleted) return;
 
+  // The listing may have come from the cache, so the file itself decides: it
+  // must be the version listed and still hold that todo, open and unchanged.
+  const std::string changed = snapshot.path + " changed on disk since it was read; the reminder was not saved";
+  if (stampOf(snapshot.path) != snapshot.stamp) throw StoreError(changed);
   std::optional<std::string> current = readWholeFile(snapshot.path);
-  if (!current || *current != snapshot.bytes)
-    throw StoreError(snapshot.path + " changed on disk since it was read; the reminder was not saved");
+  if (!current) throw StoreError(changed);
+  std::optional<CalendarFile> file = CalendarFile::parse(*current);
+  std::vector<TodoItem> todos = file ? file->todos() : std::vector<TodoItem>{};
+  if (snapshot.index < 0 || static_cast<size_t>(snapshot.index) >= todos.size() ||
+      !matchesListed(todos[snapshot.index], before))
+    throw StoreError(changed);
   std::optional<std::string> edited = completeTodoText(*current, snapshot.index, utcStamp(config_.now()));
   if (!edited) throw StoreError("Cannot find the reminder in " + snapshot.path + "; it was not saved");
   replaceFileAtomically(snapshot.path, *edited);
-  snapshot.bytes = std::move(*edited);
+  snapshot.stamp = stampOf(snapshot.path).value_or(FileStamp{});
   snapshot.reminder = reminder;
 }
 

@@ -61,10 +61,10 @@ class IcalStore : public CalendarStore {
   void saveReminder(Reminder& reminder, bool commit) override;
 
  private:
-  // What a fetched reminder looked like, and the bytes of its file then.
+  // What a fetched reminder looked like, and the stamp of its file then.
   struct Snapshot {
     std::string path;
-    std::string bytes;
+    FileStamp stamp;
     int index = 0;
     Reminder reminder;
   };

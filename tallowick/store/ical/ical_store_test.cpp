@@ -279,5 +279,68 @@ TEST_F(IcalStoreTest, DamagedCacheIsRebuiltSilently) {
   EXPECT_EQ(rebuilt.substr(rebuilt.size() - 6), "end 2\n");
 }
 
+// Rewrites `path` and puts its old mtime back, so only the bytes and the
+// ctime tell the change.
+void rewriteKeepingMtime(const std::string& path, const std::string& bytes) {
+  struct stat before {};
+  ASSERT_EQ(::stat(path.c_str(), &before), 0);
+  writeFile(path, bytes);
+  timespec times[2] = {before.st_atim, before.st_mtim};
+  ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+}
+
+std::string todo(const std::string& title, const std::string& extra = "") {
+  return calendar("BEGIN:VTODO\nUID:" + title + "\nSUMMARY:" + title + "\n" + extra + "END:VTODO\n");
+}
+
+std::vector<std::string> titlesOf(const std::vector<Reminder>& reminders) {
+  std::vector<std::string> titles;
+  for (const Reminder& r : reminders) titles.push_back(r.title.value_or(""));
+  return titles;
+}
+
+TEST_F(IcalStoreTest, CachedRemindersFollowEditsCompletionsAdditionsAndRemovals) {
+  writeFile(root() + "/l/a.ics", todo("Aaaa", "DESCRIPTION:old notes\nPRIORITY:1\n"));
+  writeFile(root() + "/l/b.ics", todo("Bbbb"));
+  EXPECT_EQ(titlesOf(fetch(*open())), (std::vector<std::string>{"Aaaa", "Bbbb"}));
+  EXPECT_NE(readFile(cacheFile()).find("Aaaa"), std::string::npos);
+
+  rewriteKeepingMtime(root() + "/l/a.ics", todo("Zzzz", "DESCRIPTION:new notes\nPRIORITY:5\n"));
+  auto edited = fetch(*open());
+  ASSERT_EQ(titlesOf(edited), (std::vector<std::string>{"Zzzz", "Bbbb"}));
+  EXPECT_EQ(edited[0].notes, "new notes");
+  EXPECT_EQ(edited[0].priority, 5);
+
+  rewriteKeepingMtime(root() + "/l/b.ics", todo("Bbbb", "STATUS:COMPLETED\n"));
+  EXPECT_EQ(titlesOf(fetch(*open())), std::vector<std::string>{"Zzzz"});
+  writeFile(root() + "/l/c.ics", todo("Cccc", "DUE:20240603T143000\n"));
+  std::filesystem::remove(root() + "/l/a.ics");
+  auto later = fetch(*open());
+  ASSERT_EQ(titlesOf(later), std::vector<std::string>{"Cccc"});
+  EXPECT_EQ(later[0].dueDateComponents->minute, 30);
+}
+
+TEST_F(IcalStoreTest, CompletingACachedReminderChecksTheFileItself) {
+  const std::string path = root() + "/l/a.ics";
+  writeFile(path, todo("Aaaa"));
+  fetch(*open());  // leaves the summary in the cache
+
+  auto store = open();
+  auto listed = fetch(*store);
+  ASSERT_EQ(listed.size(), 1u);
+  rewriteKeepingMtime(path, todo("Aaab"));
+  listed[0].isCompleted = true;
+  EXPECT_THROW(store->saveReminder(listed[0], true), StoreError);
+  EXPECT_EQ(readFile(path), todo("Aaab"));
+
+  auto again = open();
+  auto relisted = fetch(*again);
+  ASSERT_EQ(titlesOf(relisted), std::vector<std::string>{"Aaab"});
+  relisted[0].isCompleted = true;
+  again->saveReminder(relisted[0], true);
+  EXPECT_NE(readFile(path).find("STATUS:COMPLETED"), std::string::npos);
+  EXPECT_TRUE(fetch(*open()).empty());
+}
+
 }  // namespace
 }  // namespace tallowick::ical

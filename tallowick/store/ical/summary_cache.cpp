@@ -20,23 +20,24 @@ void SummaryCache::load() {
     dirty_ = true;  // damaged or of another root: replace it
     return;
   }
-  for (CacheEntry& e : *entries) entries_[std::move(e.path)] = Entry{e.stamp, e.summary, false};
+  entries_.reserve(entries->size());
+  for (CacheEntry& e : *entries) entries_[std::move(e.path)] = Entry{e.stamp, std::move(e.summary), false};
 }
 
-std::optional<FileSummary> SummaryCache::find(const std::string& path, const FileStamp& stamp) {
+const FileSummary* SummaryCache::find(const std::string& path, const FileStamp& stamp) {
   load();
   auto it = entries_.find(path);
-  if (it == entries_.end() || !(it->second.stamp == stamp)) return std::nullopt;
+  if (it == entries_.end() || !(it->second.stamp == stamp)) return nullptr;
   it->second.seen = true;
-  return it->second.summary;
+  return &it->second.summary;
 }
 
-void SummaryCache::record(const std::string& path, const FileStamp& stamp, const FileSummary& summary) {
+void SummaryCache::record(const std::string& path, const FileStamp& stamp, FileSummary summary) {
   // Names with a tab or a line break would break the line format; such files
   // are simply read every time.
   if (path.find_first_of("\t\n\r") != std::string::npos) return;
   load();
-  entries_[path] = Entry{stamp, summary, true};
+  entries_[path] = Entry{stamp, std::move(summary), true};
   dirty_ = true;
 }
 

@@ -18,10 +18,10 @@ class SummaryCache {
   SummaryCache(std::string cacheFile, std::string root);
 
   // The summary recorded for `path` (collection/name) if its stamp is still
-  // `stamp`.
-  std::optional<FileSummary> find(const std::string& path, const FileStamp& stamp);
+  // `stamp`; valid until the next record().
+  const FileSummary* find(const std::string& path, const FileStamp& stamp);
 
-  void record(const std::string& path, const FileStamp& stamp, const FileSummary& summary);
+  void record(const std::string& path, const FileStamp& stamp, FileSummary summary);
 
   // Writes the cache file if anything changed. With `visitedAll`, every file
   // of the store was looked up, so entries not looked up are of files that

@@ -32,6 +32,12 @@ std::vector<T> entries(const std::string& directory, Keep keep) {
   return found;
 }
 
+FileStamp stampFrom(const struct stat& info) {
+  constexpr int64_t ns = 1'000'000'000;
+  return FileStamp{static_cast<int64_t>(info.st_size), info.st_mtim.tv_sec * ns + info.st_mtim.tv_nsec,
+                   info.st_ctim.tv_sec * ns + info.st_ctim.tv_nsec, static_cast<uint64_t>(info.st_ino)};
+}
+
 std::string titleOf(const std::string& directory, const std::string& name) {
   if (std::optional<std::string> bytes = readWholeFile(directory + "/displayname")) {
     std::string first = bytes->substr(0, bytes->find('\n'));
@@ -51,12 +57,16 @@ std::vector<Collection> listCollections(const std::string& root) {
   return directories;
 }
 
+std::optional<FileStamp> stampOf(const std::string& path) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0) return std::nullopt;
+  return stampFrom(info);
+}
+
 std::vector<Item> listItems(const std::string& directory) {
   return entries<Item>(directory, [](const std::string& name, const struct stat& info) -> std::optional<Item> {
     if (!S_ISREG(info.st_mode) || name.size() <= 4 || name.compare(name.size() - 4, 4, ".ics") != 0) return std::nullopt;
-    constexpr int64_t ns = 1'000'000'000;
-    return Item{name, FileStamp{static_cast<int64_t>(info.st_size), info.st_mtim.tv_sec * ns + info.st_mtim.tv_nsec,
-                                info.st_ctim.tv_sec * ns + info.st_ctim.tv_nsec, static_cast<uint64_t>(info.st_ino)}};
+    return Item{name, stampFrom(info)};
   });
 }
 

@@ -4,6 +4,7 @@
 // and optionally a `displayname` file with its title.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,9 @@ struct Item {
   std::string name;
   FileStamp stamp;
 };
+
+// The stamp of the file at `path` (symbolic links followed), if it exists.
+std::optional<FileStamp> stampOf(const std::string& path);
 
 // The regular files in `directory` whose names end in exactly ".ics", in byte
 // order of name.
