@@ -35,6 +35,13 @@ bool number(std::string_view text, T& value) {
   return error == std::errc() && end == text.data() + text.size();
 }
 
+template <typename T>
+void appendField(std::string& out, T value) {
+  char digits[24];
+  out += '\t';
+  out.append(digits, std::to_chars(digits, digits + sizeof digits, value).ptr);
+}
+
 // Texts may hold anything, tabs and line breaks included: "-" is absent, "+"
 // starts a present text with backslash, tab, CR and LF escaped.
 void appendText(std::string& out, const std::optional<std::string>& text) {
@@ -182,10 +189,13 @@ std::string serializeCache(const std::string& root, const std::vector<CacheEntry
   for (const CacheEntry& e : entries) {
     const FileSummary& s = e.summary;
     int flags = (s.parses ? 1 : 0) | (s.hasIncompleteTodos ? 2 : 0) | (s.hasEvents ? 4 : 0) | (s.unbounded ? 8 : 0);
-    out += e.path + "\t" + std::to_string(e.stamp.size) + "\t" + std::to_string(e.stamp.mtimeNs) + "\t" +
-           std::to_string(e.stamp.ctimeNs) + "\t" + std::to_string(e.stamp.inode) + "\t" + std::to_string(flags) +
-           "\t" + std::to_string(s.firstStart) + "\t" + std::to_string(s.lastEnd) + "\t" +
-           std::to_string(s.openTodos.size()) + "\n";
+    out += e.path;
+    for (int64_t n : {e.stamp.size, e.stamp.mtimeNs, e.stamp.ctimeNs}) appendField(out, n);
+    appendField(out, e.stamp.inode);
+    appendField(out, flags);
+    for (int64_t n : {s.firstStart, s.lastEnd}) appendField(out, n);
+    appendField(out, s.openTodos.size());
+    out += '\n';
     for (const TodoItem& todo : s.openTodos) appendTodo(out, todo);
   }
   out += "end " + std::to_string(entries.size()) + "\n";
@@ -214,7 +224,7 @@ std::optional<std::vector<CacheEntry>> parseCache(std::string_view text, const s
         !number(f[3], e.stamp.ctimeNs) || !number(f[4], e.stamp.inode) || !number(f[5], flags) ||
         !number(f[6], e.summary.firstStart) || !number(f[7], e.summary.lastEnd) || !number(f[8], todos))
       return std::nullopt;
-    e.path = std::string(f[0]);
+    e.path = f[0];
     e.summary.parses = flags & 1;
     e.summary.hasIncompleteTodos = flags & 2;
     e.summary.hasEvents = flags & 4;

@@ -36,9 +36,10 @@ FileSummary summarize(const std::optional<CalendarFile>& file);
 bool mayOverlap(const FileSummary& summary, Instant start, Instant end);
 
 // A cache entry: the file (collection/name under the root), its stamp then,
-// and its summary.
+// and its summary. The path points into the parsed text or the caller's
+// storage, so loading a cache allocates no string per file.
 struct CacheEntry {
-  std::string path;
+  std::string_view path;
   FileStamp stamp;
   FileSummary summary;
 };

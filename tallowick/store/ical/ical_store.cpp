@@ -1,6 +1,10 @@
 #include "tallowick/store/ical/ical_store.h"
 
 #include <algorithm>
+#include <atomic>
+#include <exception>
+#include <system_error>
+#include <thread>
 
 #include "tallowick/store/ical/atomic_file.h"
 #include "tallowick/store/ical/calendar_file.h"
@@ -103,12 +107,46 @@ std::optional<Calendar> IcalStore::defaultCalendarForNewReminders() {
   return std::nullopt;
 }
 
+std::vector<std::vector<Item>> IcalStore::itemsOf(const std::vector<const Collection*>& wanted) {
+  std::vector<std::vector<Item>> items(wanted.size());
+  std::atomic<size_t> next{0};
+  auto listSome = [&] {
+    for (size_t i; (i = next++) < wanted.size();) items[i] = listItems(collectionPath(wanted[i]->name));
+  };
+  std::exception_ptr failure;
+  std::thread helper;
+  try {
+    helper = std::thread([&] {
+      try {
+        cache_.load();
+        listSome();
+      } catch (...) {
+        failure = std::current_exception();
+      }
+    });
+  } catch (const std::system_error&) {
+    // No thread to be had: the same work, one after the other.
+    cache_.load();
+    listSome();
+    return items;
+  }
+  try {
+    listSome();
+  } catch (...) {
+    helper.join();
+    throw;
+  }
+  helper.join();
+  if (failure) std::rethrow_exception(failure);
+  return items;
+}
+
 template <typename Wanted, typename Use>
-void IcalStore::forEachFile(const Collection& collection, Wanted wanted, Use use) {
+void IcalStore::forEachFile(const Collection& collection, const std::vector<Item>& items, Wanted wanted, Use use) {
   const std::string directory = collectionPath(collection.name);
   std::string relative = collection.name + "/";
   const size_t prefix = relative.size();
-  for (const Item& item : listItems(directory)) {
+  for (const Item& item : items) {
     relative.resize(prefix);
     relative += item.name;
     const FileSummary* cached = cache_.find(relative, item.stamp);
@@ -126,9 +164,13 @@ void IcalStore::forEachFile(const Collection& collection, Wanted wanted, Use use
 
 std::vector<Event> IcalStore::events(const EventQuery& query) {
   std::vector<Event> out;
-  for (const Collection& collection : collections()) {
+  std::vector<const Collection*> all;
+  for (const Collection& collection : collections()) all.push_back(&collection);
+  std::vector<std::vector<Item>> items = itemsOf(all);
+  for (size_t i = 0; i < all.size(); ++i) {
+    const Collection& collection = *all[i];
     forEachFile(
-        collection, [&](const FileSummary& s) { return mayOverlap(s, query.start, query.end); },
+        collection, items[i], [&](const FileSummary& s) { return mayOverlap(s, query.start, query.end); },
         [&](const CalendarFile& file) {
           for (EventOccurrence& o : file.occurrences(query.start, query.end)) {
             out.push_back(Event{std::move(o.title), o.start, o.end, o.isAllDay, std::move(o.location),
@@ -145,12 +187,17 @@ std::vector<Event> IcalStore::events(const EventQuery& query) {
 // a file whose stamp is not in the cache is read and summarized first.
 void IcalStore::fetchReminders(const IncompleteReminderQuery& query, RemindersCompletion completion) {
   std::vector<Reminder> out;
+  std::vector<const Collection*> wanted;
   for (const Collection& collection : collections()) {
-    if (query.calendars && std::none_of(query.calendars->begin(), query.calendars->end(),
+    if (!query.calendars || std::any_of(query.calendars->begin(), query.calendars->end(),
                                         [&](const Calendar& c) { return c.identifier == collection.name; }))
-      continue;
+      wanted.push_back(&collection);
+  }
+  std::vector<std::vector<Item>> items = itemsOf(wanted);
+  for (size_t i = 0; i < wanted.size(); ++i) {
+    const Collection& collection = *wanted[i];
     const std::string directory = collectionPath(collection.name);
-    for (const Item& item : listItems(directory)) {
+    for (const Item& item : items[i]) {
       const std::string relative = collection.name + "/" + item.name;
       const FileSummary* summary = cache_.find(relative, item.stamp);
       FileSummary fresh;

@@ -15,16 +15,17 @@ void SummaryCache::load() {
   if (cacheFile_.empty()) return;
   std::optional<std::string> text = readWholeFile(cacheFile_);
   if (!text) return;
-  std::optional<std::vector<CacheEntry>> entries = parseCache(*text, root_);
+  text_ = std::move(*text);
+  std::optional<std::vector<CacheEntry>> entries = parseCache(text_, root_);
   if (!entries) {
     dirty_ = true;  // damaged or of another root: replace it
     return;
   }
   entries_.reserve(entries->size());
-  for (CacheEntry& e : *entries) entries_[std::move(e.path)] = Entry{e.stamp, std::move(e.summary), false};
+  for (CacheEntry& e : *entries) entries_.emplace(e.path, Entry{e.stamp, std::move(e.summary), false});
 }
 
-const FileSummary* SummaryCache::find(const std::string& path, const FileStamp& stamp) {
+const FileSummary* SummaryCache::find(std::string_view path, const FileStamp& stamp) {
   load();
   auto it = entries_.find(path);
   if (it == entries_.end() || !(it->second.stamp == stamp)) return nullptr;
@@ -32,12 +33,14 @@ const FileSummary* SummaryCache::find(const std::string& path, const FileStamp& 
   return &it->second.summary;
 }
 
-void SummaryCache::record(const std::string& path, const FileStamp& stamp, FileSummary summary) {
+void SummaryCache::record(std::string_view path, const FileStamp& stamp, FileSummary summary) {
   // Names with a tab or a line break would break the line format; such files
   // are simply read every time.
   if (path.find_first_of("\t\n\r") != std::string::npos) return;
   load();
-  entries_[path] = Entry{stamp, std::move(summary), true};
+  auto it = entries_.find(path);
+  if (it == entries_.end()) it = entries_.emplace(recordedPaths_.emplace_back(path), Entry{}).first;
+  it->second = Entry{stamp, std::move(summary), true};
   dirty_ = true;
 }
 

@@ -3,8 +3,10 @@
 // runs ($XDG_CACHE_HOME/vantrel/). An entry counts only while its file has the
 // same stamp; a missing, stale or damaged cache is rebuilt silently.
 
+#include <deque>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 
 #include "tallowick/store/ical/file_summary.h"
@@ -17,11 +19,16 @@ class SummaryCache {
   // between runs.
   SummaryCache(std::string cacheFile, std::string root);
 
+  // Reads the cache file unless done already; find() and record() call it,
+  // but a caller may do it early on another thread while nothing else uses
+  // the cache.
+  void load();
+
   // The summary recorded for `path` (collection/name) if its stamp is still
   // `stamp`; valid until the next record().
-  const FileSummary* find(const std::string& path, const FileStamp& stamp);
+  const FileSummary* find(std::string_view path, const FileStamp& stamp);
 
-  void record(const std::string& path, const FileStamp& stamp, FileSummary summary);
+  void record(std::string_view path, const FileStamp& stamp, FileSummary summary);
 
   // Writes the cache file if anything changed. With `visitedAll`, every file
   // of the store was looked up, so entries not looked up are of files that
@@ -34,11 +41,12 @@ class SummaryCache {
     FileSummary summary;
     bool seen = false;
   };
-  void load();
-
   std::string cacheFile_;
   std::string root_;
-  std::unordered_map<std::string, Entry> entries_;
+  // Keys point into the loaded text or into paths recorded since.
+  std::string text_;
+  std::deque<std::string> recordedPaths_;
+  std::unordered_map<std::string_view, Entry> entries_;
   bool dirty_ = false;
   bool loaded_ = false;
 };
