@@ -3,11 +3,11 @@
 // runs ($XDG_CACHE_HOME/vantrel/). An entry counts only while its file has the
 // same stamp; a missing, stale or damaged cache is rebuilt silently.
 
-#include <deque>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
+#include <vector>
 
 #include "tallowick/store/ical/file_summary.h"
 
@@ -36,19 +36,24 @@ class SummaryCache {
   void save(bool visitedAll);
 
  private:
-  struct Entry {
-    FileStamp stamp;
-    FileSummary summary;
-    bool seen = false;
-  };
+  enum class Use : char { unseen, seen, replaced };
+
   std::string cacheFile_;
   std::string root_;
-  // Keys point into the loaded text or into paths recorded since.
+  // The cache file as read, its entries in path order (paths point into the
+  // text), and whether each was looked up or replaced in this run. Lookups
+  // come in path order, so `cursor_` usually finds the next one at once.
   std::string text_;
-  std::deque<std::string> recordedPaths_;
-  std::unordered_map<std::string_view, Entry> entries_;
+  std::vector<CacheEntry> loaded_;
+  std::vector<Use> use_;
+  size_t cursor_ = 0;
+  // Summaries recorded in this run.
+  std::map<std::string, CacheEntry, std::less<>> recorded_;
   bool dirty_ = false;
-  bool loaded_ = false;
+  bool read_ = false;
+
+  // The index of `path` in loaded_, or loaded_.size().
+  size_t position(std::string_view path);
 };
 
 }  // namespace tallowick::ical
