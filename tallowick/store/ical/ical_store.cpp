@@ -34,6 +34,41 @@ bool matchesListed(const TodoItem& todo, const Reminder& listed) {
          todo.priority == listed.priority && sameDue(todo.due, listed.dueDateComponents);
 }
 
+// Runs task(0) ... task(count - 1), each once, on this thread and one more;
+// without a second thread, all on this one. The first failure is rethrown
+// once both are done.
+template <typename Task>
+void shareWork(size_t count, Task task) {
+  std::atomic<size_t> next{0};
+  auto work = [&] {
+    for (size_t i; (i = next++) < count;) task(i);
+  };
+  if (count < 2) return work();
+  std::exception_ptr failure;
+  std::thread helper;
+  try {
+    helper = std::thread([&] {
+      try {
+        work();
+      } catch (...) {
+        failure = std::current_exception();
+        next = count;
+      }
+    });
+  } catch (const std::system_error&) {
+    return work();
+  }
+  try {
+    work();
+  } catch (...) {
+    next = count;
+    helper.join();
+    throw;
+  }
+  helper.join();
+  if (failure) std::rethrow_exception(failure);
+}
+
 }  // namespace
 
 std::string storeRoot(const IcalStoreConfig& config, const std::optional<std::string>& configured) {
@@ -109,74 +144,63 @@ std::optional<Calendar> IcalStore::defaultCalendarForNewReminders() {
 
 std::vector<std::vector<Item>> IcalStore::itemsOf(const std::vector<const Collection*>& wanted) {
   std::vector<std::vector<Item>> items(wanted.size());
-  std::atomic<size_t> next{0};
-  auto listSome = [&] {
-    for (size_t i; (i = next++) < wanted.size();) items[i] = listItems(collectionPath(wanted[i]->name));
-  };
-  std::exception_ptr failure;
-  std::thread helper;
-  try {
-    helper = std::thread([&] {
-      try {
-        cache_.load();
-        listSome();
-      } catch (...) {
-        failure = std::current_exception();
-      }
-    });
-  } catch (const std::system_error&) {
-    // No thread to be had: the same work, one after the other.
-    cache_.load();
-    listSome();
-    return items;
-  }
-  try {
-    listSome();
-  } catch (...) {
-    helper.join();
-    throw;
-  }
-  helper.join();
-  if (failure) std::rethrow_exception(failure);
+  shareWork(wanted.size() + 1, [&](size_t i) {
+    // The first task taken is loading the cache, so it overlaps the other
+    // thread's listing.
+    if (i == 0) cache_.load();
+    else items[i - 1] = listItems(collectionPath(wanted[i - 1]->name));
+  });
   return items;
 }
 
-template <typename Wanted, typename Use>
-void IcalStore::forEachFile(const Collection& collection, const std::vector<Item>& items, Wanted wanted, Use use) {
-  const std::string directory = collectionPath(collection.name);
-  std::string relative = collection.name + "/";
-  const size_t prefix = relative.size();
-  for (const Item& item : items) {
-    relative.resize(prefix);
-    relative += item.name;
-    const FileSummary* cached = cache_.find(relative, item.stamp);
-    if (cached && !wanted(*cached)) continue;
-    const std::string path = directory + "/" + item.name;
-    std::optional<std::string> bytes = readWholeFile(path);
-    if (!bytes) continue;
-    std::optional<CalendarFile> file = CalendarFile::parse(*bytes);
-    // Recorded under the stamp taken before reading: if the file changed in
-    // between, the next run sees a new stamp and reads it again.
-    if (!cached) cache_.record(relative, item.stamp, summarize(file));
-    if (file) use(*file);
-  }
-}
-
 std::vector<Event> IcalStore::events(const EventQuery& query) {
-  std::vector<Event> out;
   std::vector<const Collection*> all;
   for (const Collection& collection : collections()) all.push_back(&collection);
   std::vector<std::vector<Item>> items = itemsOf(all);
-  for (size_t i = 0; i < all.size(); ++i) {
-    const Collection& collection = *all[i];
-    forEachFile(
-        collection, items[i], [&](const FileSummary& s) { return mayOverlap(s, query.start, query.end); },
-        [&](const CalendarFile& file) {
-          for (EventOccurrence& o : file.occurrences(query.start, query.end)) {
-            out.push_back(Event{std::move(o.title), o.start, o.end, o.isAllDay, std::move(o.location),
-                                std::move(o.notes), calendarOf(collection)});
-          }
-        });
+
+  // The files that may have something in the window, in store order.
+  struct Candidate {
+    const Collection* collection;
+    const Item* item;
+    std::string relative;
+    bool summarized;
+  };
+  std::vector<Candidate> candidates;
+  for (size_t c = 0; c < all.size(); ++c) {
+    for (const Item& item : items[c]) {
+      std::string relative = all[c]->name + "/" + item.name;
+      const FileSummary* cached = cache_.find(relative, item.stamp);
+      if (cached && !mayOverlap(*cached, query.start, query.end)) continue;
+      candidates.push_back({all[c], &item, std::move(relative), cached != nullptr});
+    }
+  }
+
+  // Reading, parsing and expanding is the rest of the time; each file on its
+  // own, so two threads share them and the results keep the store order.
+  struct Found {
+    std::optional<FileSummary> summary;
+    std::vector<EventOccurrence> occurrences;
+  };
+  std::vector<Found> found(candidates.size());
+  shareWork(candidates.size(), [&](size_t i) {
+    const Candidate& candidate = candidates[i];
+    std::optional<std::string> bytes = readWholeFile(collectionPath(candidate.collection->name) + "/" + candidate.item->name);
+    if (!bytes) return;
+    std::optional<CalendarFile> file = CalendarFile::parse(*bytes);
+    // Recorded under the stamp taken before reading: if the file changed in
+    // between, the next run sees a new stamp and reads it again.
+    if (!candidate.summarized) found[i].summary = summarize(file);
+    if (file) found[i].occurrences = file->occurrences(query.start, query.end);
+  });
+
+  std::vector<Event> out;
+  for (size_t i = 0; i < candidates.size(); ++i) {
+    const Candidate& candidate = candidates[i];
+    if (found[i].summary) cache_.record(candidate.relative, candidate.item->stamp, std::move(*found[i].summary));
+    for (EventOccurrence& o : found[i].occurrences) {
+      out.push_back(Event{std::move(o.title), o.start, o.end, o.isAllDay, std::move(o.location), std::move(o.notes),
+                          calendarOf(*candidate.collection)});
+    }
   }
   cache_.save(true);
   std::stable_sort(out.begin(), out.end(), [](const Event& a, const Event& b) { return *a.startDate < *b.startDate; });

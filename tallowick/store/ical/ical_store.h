@@ -71,12 +71,8 @@ class IcalStore : public CalendarStore {
 
   const std::vector<Collection>& collections();
   // The items of each of `wanted`, listed while the cache loads, on two
-  // threads: stat'ing every file is most of a listing's time.
+  // threads: stat'ing every file is much of a listing's time.
   std::vector<std::vector<Item>> itemsOf(const std::vector<const Collection*>& wanted);
-  // Reads and parses each .ics file of `collection` unless its cached summary
-  // says `wanted` has nothing to look for in it, and hands it to `use`.
-  template <typename Wanted, typename Use>
-  void forEachFile(const Collection& collection, const std::vector<Item>& items, Wanted wanted, Use use);
   std::string collectionPath(const std::string& name) const { return root_ + "/" + name; }
   void saveNew(Reminder& reminder);
   void saveCompletion(Reminder& reminder);
