@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "common/read_fd.h"
+
 namespace vantrel {
 namespace {
 
@@ -35,19 +37,9 @@ std::string readRequestFile(const std::string& path) {
   }
   std::string bytes;
   bytes.reserve(static_cast<size_t>(info.st_size));
-  char buffer[65536];
-  for (;;) {
-    ssize_t n = ::read(fd, buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      int error = errno;
-      ::close(fd);
-      fail(path, error);
-    }
-    if (n == 0) break;
-    bytes.append(buffer, static_cast<size_t>(n));
-  }
+  int error = readToEnd(fd, bytes);
   ::close(fd);
+  if (error != 0) fail(path, error);
   return bytes;
 }
 

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "common/read_fd.h"
 #include "tallowick/store/calendar_store.h"
 
 namespace tallowick::ical {
@@ -125,18 +126,9 @@ std::optional<std::string> readWholeFile(const std::string& path) {
   }
   std::string bytes;
   bytes.reserve(static_cast<size_t>(info.st_size));
-  char buffer[65536];
-  for (;;) {
-    ssize_t n = ::read(fd, buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      ::close(fd);
-      return std::nullopt;
-    }
-    if (n == 0) break;
-    bytes.append(buffer, static_cast<size_t>(n));
-  }
+  int error = vantrel::readToEnd(fd, bytes);
   ::close(fd);
+  if (error != 0) return std::nullopt;
   return bytes;
 }
 
