@@ -181,8 +181,11 @@ class Expansion {
   // before a window can be counted without being made.
   bool uniform() const {
     bool dayFilters = anyMonth_ || !monthDays_.empty() || !yearDays_.empty() || !days_.empty() || !weekNos_.empty();
+    // Days 1-28 (or the last 28) are in every month, and of one sign they
+    // never fall on the same day.
     auto shortMonthDays = [&] {
-      return std::all_of(monthDays_.begin(), monthDays_.end(), [](int d) { return d >= -28 && d <= 28; });
+      return std::all_of(monthDays_.begin(), monthDays_.end(), [](int d) { return d > 0 && d <= 28; }) ||
+             std::all_of(monthDays_.begin(), monthDays_.end(), [](int d) { return d < 0 && d >= -28; });
     };
     switch (rule_.freq) {
       case Frequency::secondly: return !dayFilters && hours_.empty() && minutes_.empty() && seconds_.empty();
@@ -335,10 +338,10 @@ class Expansion {
     }
   }
 
-  // Sub-daily periods: whether period k passes the day, hour and minute
-  // limits; when not, `next` is the first period past the failing day, hour
-  // or minute, so that a rule limited to January does not step through the
-  // other eleven months one second at a time.
+  // Sub-daily periods: whether period k passes the day and time-of-day
+  // limits; when not, `next` is the next period that may, so that a rule
+  // limited to January or to 09:00 does not step through the rest one second
+  // at a time.
   bool subDailyPasses(int64_t k, int64_t& next) {
     int64_t step = subDailyUnit() * interval_;
     int64_t base = subDailyBase();
@@ -353,19 +356,59 @@ class Expansion {
       dayPasses_ = dayMatches(day, civilFromDays(day));
     }
     if (!dayPasses_) return jumpTo((day + 1) * daySeconds);
-    int64_t secondOfDay = t - day * daySeconds;
-    int hour = static_cast<int>(secondOfDay / 3600);
-    if (!hours_.empty() && !std::binary_search(hours_.begin(), hours_.end(), hour))
-      return jumpTo(day * daySeconds + (hour + 1) * 3600);
-    if (rule_.freq == Frequency::hourly) return true;
-    int minute = static_cast<int>(secondOfDay / 60 % 60);
-    if (!minutes_.empty() && !std::binary_search(minutes_.begin(), minutes_.end(), minute))
-      return jumpTo(day * daySeconds + hour * 3600 + (minute + 1) * 60);
-    if (rule_.freq == Frequency::minutely) return true;
-    int second = static_cast<int>(secondOfDay % 60);
-    if (!seconds_.empty() && !std::binary_search(seconds_.begin(), seconds_.end(), second)) return jumpTo(t + 1);
-    return true;
+    if (!timeLimited()) return true;
+    // Jump straight to the next period whose time of day passes.
+    if (!residuesMade_) makeResidues();
+    int64_t cycle = static_cast<int64_t>(cycle_);
+    int64_t r = floorMod(k, cycle);
+    if (passing_.empty()) {
+      done_ = true;
+      return false;
+    }
+    auto it = std::lower_bound(passing_.begin(), passing_.end(), r);
+    int64_t target = it != passing_.end() ? k + (*it - r) : k + (cycle - r) + passing_.front();
+    if (target == k) return true;
+    next = target;
+    return false;
   }
+
+  bool timeLimited() const {
+    return !hours_.empty() || (rule_.freq <= Frequency::minutely && !minutes_.empty()) ||
+           (rule_.freq == Frequency::secondly && !seconds_.empty());
+  }
+
+  // The times of day of sub-daily periods repeat every `cycle_` periods;
+  // `passing_` holds the positions in that cycle that BYHOUR, BYMINUTE and
+  // BYSECOND let through.
+  void makeResidues() {
+    residuesMade_ = true;
+    int64_t step = subDailyUnit() * interval_;
+    int64_t a = step, b = daySeconds;
+    while (b != 0) {
+      int64_t t = a % b;
+      a = b;
+      b = t;
+    }
+    cycle_ = static_cast<size_t>(daySeconds / a);
+    budget_.spend(static_cast<int64_t>(cycle_));
+    int64_t base = subDailyBase();
+    for (size_t r = 0; r < cycle_; ++r) {
+      int64_t secondOfDay = floorMod(base + static_cast<int64_t>(r) * step, daySeconds);
+      int hour = static_cast<int>(secondOfDay / 3600), minute = static_cast<int>(secondOfDay / 60 % 60),
+          second = static_cast<int>(secondOfDay % 60);
+      if (!hours_.empty() && !std::binary_search(hours_.begin(), hours_.end(), hour)) continue;
+      if (rule_.freq <= Frequency::minutely && !minutes_.empty() &&
+          !std::binary_search(minutes_.begin(), minutes_.end(), minute))
+        continue;
+      if (rule_.freq == Frequency::secondly && !seconds_.empty() &&
+          !std::binary_search(seconds_.begin(), seconds_.end(), second))
+        continue;
+      passing_.push_back(static_cast<int64_t>(r));
+    }
+  }
+  bool residuesMade_ = false;
+  size_t cycle_ = 1;
+  std::vector<int64_t> passing_;
   int64_t checkedDay_ = INT64_MIN;
   bool dayPasses_ = false;
 
