@@ -18,8 +18,6 @@ constexpr int64_t daySeconds = 86400;
 // and every sum below stays far from overflowing.
 constexpr int64_t longestSpan = latestWall - earliestWall;
 constexpr int64_t longestDays = longestSpan / daySeconds;
-// Two days cover the distance between any zone's clock and UTC.
-constexpr int64_t zoneSlack = 2 * daySeconds;
 
 struct Window {
   int64_t start;  // UTC seconds
@@ -103,10 +101,22 @@ Shape shapeOf(FileClocks& clocks, icalcomponent* event, const Time& start) {
   return shape;
 }
 
-// The longest an occurrence of this shape can last, with the zone slack.
+// The longest an occurrence of this shape can last. Days may be an hour
+// longer over a daylight-saving change: a day more covers that.
 int64_t reachOf(const Shape& shape) {
-  if (shape.allDay) return shape.days * daySeconds + zoneSlack;
-  return shape.nominalDays * daySeconds + shape.exactSeconds + zoneSlack;
+  if (shape.allDay) return (shape.days + 1) * daySeconds;
+  return (shape.nominalDays > 0 ? (shape.nominalDays + 1) * daySeconds : 0) + shape.exactSeconds;
+}
+
+// Bounds in a clock's wall-clock time for the instants [from, to]: the
+// offsets around each end, so that a rule repeating every second makes no
+// more than the window holds. Offset changes are days apart.
+std::pair<int64_t, int64_t> wallBounds(const WallClock& clock, int64_t from, int64_t to) {
+  int64_t low = from + std::min({clock.toWall(from) - from, clock.toWall(from + daySeconds) - from - daySeconds,
+                                 clock.toWall(from + 2 * daySeconds) - from - 2 * daySeconds});
+  int64_t high = to + std::max({clock.toWall(to) - to, clock.toWall(to - daySeconds) - to + daySeconds,
+                                clock.toWall(to - 2 * daySeconds) - to + 2 * daySeconds});
+  return {std::max(low, earliestWall), std::min(high, latestWall)};
 }
 
 struct Span {
@@ -297,23 +307,27 @@ class Expander {
       shiftLow = std::min(shiftLow, o->shift);
       shiftHigh = std::max(shiftHigh, o->shift);
     }
-    int64_t from = window.start - reach - shiftHigh - zoneSlack;
-    int64_t to = window.end - shiftLow + zoneSlack;
+    // A shift in wall-clock time may differ from the same in seconds by an
+    // offset change.
+    int64_t shiftSlack = overrides.ranges.empty() ? 0 : daySeconds;
+    int64_t from = std::max(window.start, earliestWall - daySeconds) - reach - shiftHigh - shiftSlack;
+    int64_t to = std::min(window.end, latestWall + daySeconds) - shiftLow + shiftSlack;
+    auto [wallFrom, wallTo] = wallBounds(clock, from, to);
 
     struct Start {
       int64_t utc;
       int64_t wall;
     };
     std::vector<Start> starts;
-    if (dtstart->wall >= from && dtstart->wall <= to) starts.push_back({dtstart->utc, dtstart->wall});
+    if (dtstart->utc >= from && dtstart->utc <= to) starts.push_back({dtstart->utc, dtstart->wall});
     for (const RecurrenceRule& rule : rulesOf(event, *dtstart)) {
-      expandRule(rule, dtstart->wall, dtstart->date, from, to, budget_, [&](int64_t wall) {
+      expandRule(rule, dtstart->wall, dtstart->date, wallFrom, wallTo, budget_, [&](int64_t wall) {
         if (dtstart->date) wall = floorDay(wall) * daySeconds;
         starts.push_back({clock.toUtc(wall), wall});
       });
     }
     for (const Time& r : rdatesOf(clocks_, event)) {
-      if (r.utc < from - zoneSlack || r.utc > to + zoneSlack) continue;
+      if (r.utc < from || r.utc > to) continue;
       starts.push_back({r.utc, r.date && dtstart->date ? r.wall : clock.toWall(r.utc)});
     }
     // An RDATE may repeat an occurrence the rule already gave.
@@ -358,11 +372,11 @@ class Expander {
 
 }  // namespace
 
-std::vector<EventOccurrence> expandEvents(icalcomponent* calendar, Instant start, Instant end) {
+std::vector<EventOccurrence> expandEvents(icalcomponent* calendar, Instant start, Instant end, int64_t steps) {
   Window window{std::chrono::floor<std::chrono::seconds>(start).time_since_epoch().count(),
                 std::chrono::floor<std::chrono::seconds>(end).time_since_epoch().count()};
   std::vector<EventOccurrence> out;
-  StepBudget budget(expansionStepsPerFile);
+  StepBudget budget(steps);
   try {
     Expander(calendar, budget).expand(window, out);
   } catch (const BudgetExceeded&) {
