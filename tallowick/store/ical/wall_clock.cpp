@@ -42,9 +42,14 @@ class UtcClock : public WallClock {
   int64_t toWall(int64_t utc) const override { return utc; }
 };
 
+// The process's local time. Through the zone file when TZ names one: the C
+// library reads the rule string of a zone file again for every conversion
+// after the file's last recorded change (2037), which makes far-future
+// listings crawl.
 class LocalClock : public WallClock {
  public:
   int64_t toUtc(int64_t wall) const override {
+    if (const ZoneRules* rules = ZoneRules::local()) return rules->utcOf(wall);
     int64_t day = wall >= 0 ? wall / 86400 : (wall - 86399) / 86400;
     CivilDate c = civilFromDays(day);
     int64_t s = wall - day * 86400;
@@ -52,6 +57,7 @@ class LocalClock : public WallClock {
                                 static_cast<int>(s / 60 % 60), static_cast<int>(s % 60)));
   }
   int64_t toWall(int64_t utc) const override {
+    if (const ZoneRules* rules = ZoneRules::local()) return utc + rules->offsetAt(utc);
     time_t t = static_cast<time_t>(utc);
     std::tm fields{};
     if (!localtime_r(&t, &fields)) return utc;

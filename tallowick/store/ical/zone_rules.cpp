@@ -97,6 +97,25 @@ const ZoneRules* ZoneRules::system(const std::string& name) {
   return zones.emplace(name, std::move(rules)).first->second.get();
 }
 
+const ZoneRules* ZoneRules::local() {
+  const char* tz = std::getenv("TZ");
+  std::string key = tz ? tz : "\n/etc/localtime";
+  std::string_view name = key;
+  if (!name.empty() && name.front() == ':') name.remove_prefix(1);
+  if (name.empty()) return nullptr;
+  if (name.front() != '/' && name.front() != '\n') return system(std::string(name));
+  static std::mutex mutex;
+  static std::map<std::string, std::unique_ptr<ZoneRules>, std::less<>> files;
+  std::lock_guard<std::mutex> lock(mutex);
+  auto it = files.find(key);
+  if (it != files.end()) return it->second.get();
+  std::unique_ptr<ZoneRules> rules;
+  std::string path = tz ? std::string(name) : "/etc/localtime";
+  if (std::optional<std::string> bytes = readWholeFile(path))
+    if (std::optional<ZoneRules> parsed = parse(*bytes)) rules = std::make_unique<ZoneRules>(std::move(*parsed));
+  return files.emplace(key, std::move(rules)).first->second.get();
+}
+
 std::optional<ZoneRules> ZoneRules::parse(std::string_view b) {
   constexpr size_t headerSize = 44;
   if (b.size() < headerSize || b.substr(0, 4) != "TZif") return std::nullopt;

@@ -19,6 +19,12 @@ class ZoneRules {
   // such zone file exists or it cannot be read. Thread-safe.
   static const ZoneRules* system(const std::string& name);
 
+  // The zone of the process's local time: $TZ naming a zone file (":Name",
+  // "Name" or an absolute path), or /etc/localtime when TZ is not set; null
+  // when TZ is a rule string or names nothing readable, where the C
+  // library's own conversion has to do. Follows changes of TZ. Thread-safe.
+  static const ZoneRules* local();
+
   // The rules in the bytes of a TZif file; nothing when they are not one.
   static std::optional<ZoneRules> parse(std::string_view tzif);
 
