@@ -348,6 +348,7 @@ class Expander {
     }
     std::sort(excludedUtc.begin(), excludedUtc.end());
     std::sort(excludedDays.begin(), excludedDays.end());
+    out.reserve(out.size() + starts.size());
 
     for (const Start& s : starts) {
       budget_.spend();
