@@ -348,7 +348,7 @@ class Expander {
     }
     std::sort(excludedUtc.begin(), excludedUtc.end());
     std::sort(excludedDays.begin(), excludedDays.end());
-    out.reserve(out.size() + starts.size());
+    if (out.capacity() - out.size() < starts.size()) out.reserve(std::max(out.size() + starts.size(), 2 * out.capacity()));
 
     for (const Start& s : starts) {
       budget_.spend();
