@@ -124,11 +124,11 @@ struct Span {
   int64_t end;
 };
 
-Span spanOf(int64_t wall, const WallClock& clock, const Shape& shape) {
+// All-day occurrences run in `local` time, from midnight to the last second.
+Span spanOf(int64_t wall, const WallClock& clock, const WallClock& local, const Shape& shape) {
   if (shape.allDay) {
     int64_t day = floorDay(wall) * daySeconds;
     int64_t last = std::min(day + (shape.days - 1) * daySeconds + daySeconds - 1, latestWall);
-    const WallClock& local = FileClocks::local();
     return {local.toUtc(day), local.toUtc(last)};
   }
   int64_t begin = clock.toUtc(wall);
@@ -248,7 +248,7 @@ class Expander {
 
   void expand(const Window& window, std::vector<EventOccurrence>& out) {
     for (const Override& o : overrides_) {
-      Span span = spanOf(o.start.wall, *o.start.clock, o.shape);
+      Span span = spanOf(o.start.wall, *o.start.clock, clocks_.local(), o.shape);
       if (overlaps(span.start, span.end, window)) out.push_back(occurrenceOf(o.event, span, o.shape.allDay));
     }
     for (icalcomponent* master : masters_) expandMaster(master, window, out);
@@ -263,19 +263,19 @@ class Expander {
     };
     int64_t laterShift = 0;
     for (const Override& o : overrides_) {
-      include(spanOf(o.start.wall, *o.start.clock, o.shape));
+      include(spanOf(o.start.wall, *o.start.clock, clocks_.local(), o.shape));
       if (o.thisAndFuture) laterShift = std::max(laterShift, std::max<int64_t>(o.shift, 0) + reachOf(o.shape));
     }
     for (icalcomponent* master : masters_) {
       std::optional<Time> dtstart = timeProperty(clocks_, master, ICAL_DTSTART_PROPERTY);
       if (!dtstart) continue;
       Shape shape = shapeOf(clocks_, master, *dtstart);
-      include(spanOf(dtstart->wall, *dtstart->clock, shape));
-      for (const Time& r : rdatesOf(clocks_, master)) include(spanOf(r.wall, *r.clock, shape));
+      include(spanOf(dtstart->wall, *dtstart->clock, clocks_.local(), shape));
+      for (const Time& r : rdatesOf(clocks_, master)) include(spanOf(r.wall, *r.clock, clocks_.local(), shape));
       for (const RecurrenceRule& rule : rulesOf(master, *dtstart)) {
         std::optional<int64_t> last = lastStartOf(rule, dtstart->wall, dtstart->date, budget_);
         if (!last) result.unbounded = true;
-        else include(spanOf(*last, *dtstart->clock, shape));
+        else include(spanOf(*last, *dtstart->clock, clocks_.local(), shape));
       }
     }
     if (result.any && !result.unbounded && laterShift > 0)
@@ -360,12 +360,11 @@ class Expander {
                                     [](const Override* o, int64_t utc) { return o->recurrenceId.utc < utc; });
       if (later != overrides.ranges.begin()) {
         const Override& o = **(later - 1);
-        const WallClock& moved = o.shape.allDay ? FileClocks::local() : clock;
-        Span span = spanOf(std::clamp(s.wall + o.shift, earliestWall, latestWall), moved, o.shape);
+        Span span = spanOf(std::clamp(s.wall + o.shift, earliestWall, latestWall), clock, clocks_.local(), o.shape);
         if (overlaps(span.start, span.end, window)) out.push_back(occurrenceOf(o.event, span, o.shape.allDay));
         continue;
       }
-      Span span = spanOf(s.wall, clock, shape);
+      Span span = spanOf(s.wall, clock, clocks_.local(), shape);
       if (overlaps(span.start, span.end, window)) out.push_back(occurrenceOf(event, span, shape.allDay));
     }
   }

@@ -48,8 +48,9 @@ class UtcClock : public WallClock {
 // listings crawl.
 class LocalClock : public WallClock {
  public:
+  explicit LocalClock(const ZoneRules* rules) : rules_(rules) {}
   int64_t toUtc(int64_t wall) const override {
-    if (const ZoneRules* rules = ZoneRules::local()) return rules->utcOf(wall);
+    if (rules_) return rules_->utcOf(wall);
     int64_t day = wall >= 0 ? wall / 86400 : (wall - 86399) / 86400;
     CivilDate c = civilFromDays(day);
     int64_t s = wall - day * 86400;
@@ -57,12 +58,15 @@ class LocalClock : public WallClock {
                                 static_cast<int>(s / 60 % 60), static_cast<int>(s % 60)));
   }
   int64_t toWall(int64_t utc) const override {
-    if (const ZoneRules* rules = ZoneRules::local()) return utc + rules->offsetAt(utc);
+    if (rules_) return utc + rules_->offsetAt(utc);
     time_t t = static_cast<time_t>(utc);
     std::tm fields{};
     if (!localtime_r(&t, &fields)) return utc;
     return utc + fields.tm_gmtoff;
   }
+
+ private:
+  const ZoneRules* rules_;
 };
 
 class SystemClock : public WallClock {
@@ -249,10 +253,10 @@ const WallClock& FileClocks::utc() {
   return clock;
 }
 
-const WallClock& FileClocks::local() {
-  static const LocalClock clock;
-  return clock;
-}
+FileClocks::FileClocks(icalcomponent* calendar)
+    : calendar_(calendar), local_(std::make_unique<LocalClock>(ZoneRules::local())) {}
+
+FileClocks::~FileClocks() = default;
 
 const WallClock& FileClocks::of(const ZonedTime& time) {
   if (time.wall.is_date || time.tzid.empty()) return icaltime_is_utc(time.wall) ? utc() : local();

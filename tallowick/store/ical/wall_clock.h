@@ -39,13 +39,16 @@ RecurrenceRule ruleFromIcal(const icalrecurrencetype& rule, std::optional<int64_
 // block of the file is read on first use and kept with the object.
 class FileClocks {
  public:
-  explicit FileClocks(icalcomponent* calendar) : calendar_(calendar) {}
+  // The local time is that of TZ when the object is made.
+  explicit FileClocks(icalcomponent* calendar);
+  ~FileClocks();
   const WallClock& of(const ZonedTime& time);
+  const WallClock& local() const { return *local_; }
   static const WallClock& utc();
-  static const WallClock& local();
 
  private:
   icalcomponent* calendar_;
+  std::unique_ptr<WallClock> local_;
   std::map<std::string, std::unique_ptr<WallClock>, std::less<>> zones_;
 };
 
