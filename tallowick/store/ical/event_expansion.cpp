@@ -144,11 +144,22 @@ std::string uidOf(icalcomponent* event) {
   return uid ? uid : "";
 }
 
-EventOccurrence occurrenceOf(icalcomponent* event, const Span& span, bool allDay) {
+// The texts of an event, read once: libical finds a property by walking all
+// of them, and an event with 50,000 EXDATEs has that many.
+struct Texts {
+  std::optional<std::string> title, location, notes;
+};
+
+Texts textsOf(icalcomponent* event) {
+  return {textProperty(event, ICAL_SUMMARY_PROPERTY), textProperty(event, ICAL_LOCATION_PROPERTY),
+          textProperty(event, ICAL_DESCRIPTION_PROPERTY)};
+}
+
+EventOccurrence occurrenceOf(const Texts& texts, const Span& span, bool allDay) {
   EventOccurrence o;
-  o.title = textProperty(event, ICAL_SUMMARY_PROPERTY);
-  o.location = textProperty(event, ICAL_LOCATION_PROPERTY);
-  o.notes = textProperty(event, ICAL_DESCRIPTION_PROPERTY);
+  o.title = texts.title;
+  o.location = texts.location;
+  o.notes = texts.notes;
   o.start = instantOfSeconds(span.start);
   o.end = instantOfSeconds(span.end);
   o.isAllDay = allDay;
@@ -164,6 +175,7 @@ bool isThisAndFuture(icalproperty* recurrenceId) {
 // one: those move as the instance moved and take its length and texts.
 struct Override {
   icalcomponent* event = nullptr;
+  Texts texts;
   Time recurrenceId;
   Time start;
   Shape shape;
@@ -180,6 +192,7 @@ struct Overrides {
 Override overrideOf(FileClocks& clocks, icalcomponent* event, const Time& recurrenceId, icalproperty* property) {
   Override o;
   o.event = event;
+  o.texts = textsOf(event);
   o.recurrenceId = recurrenceId;
   o.start = timeProperty(clocks, event, ICAL_DTSTART_PROPERTY).value_or(recurrenceId);
   o.shape = shapeOf(clocks, event, o.start);
@@ -249,7 +262,7 @@ class Expander {
   void expand(const Window& window, std::vector<EventOccurrence>& out) {
     for (const Override& o : overrides_) {
       Span span = spanOf(o.start.wall, *o.start.clock, clocks_.local(), o.shape);
-      if (overlaps(span.start, span.end, window)) out.push_back(occurrenceOf(o.event, span, o.shape.allDay));
+      if (overlaps(span.start, span.end, window)) out.push_back(occurrenceOf(o.texts, span, o.shape.allDay));
     }
     for (icalcomponent* master : masters_) expandMaster(master, window, out);
   }
@@ -350,6 +363,7 @@ class Expander {
     std::sort(excludedDays.begin(), excludedDays.end());
     if (out.capacity() - out.size() < starts.size()) out.reserve(std::max(out.size() + starts.size(), 2 * out.capacity()));
 
+    std::optional<Texts> texts;
     for (const Start& s : starts) {
       budget_.spend();
       if (std::binary_search(excludedUtc.begin(), excludedUtc.end(), s.utc) ||
@@ -361,11 +375,13 @@ class Expander {
       if (later != overrides.ranges.begin()) {
         const Override& o = **(later - 1);
         Span span = spanOf(std::clamp(s.wall + o.shift, earliestWall, latestWall), clock, clocks_.local(), o.shape);
-        if (overlaps(span.start, span.end, window)) out.push_back(occurrenceOf(o.event, span, o.shape.allDay));
+        if (overlaps(span.start, span.end, window)) out.push_back(occurrenceOf(o.texts, span, o.shape.allDay));
         continue;
       }
       Span span = spanOf(s.wall, clock, clocks_.local(), shape);
-      if (overlaps(span.start, span.end, window)) out.push_back(occurrenceOf(event, span, shape.allDay));
+      if (!overlaps(span.start, span.end, window)) continue;
+      if (!texts) texts = textsOf(event);
+      out.push_back(occurrenceOf(*texts, span, shape.allDay));
     }
   }
 };
