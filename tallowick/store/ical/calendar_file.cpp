@@ -5,6 +5,7 @@
 #include "tallowick/store/ical/component_text.h"
 #include "tallowick/store/ical/event_expansion.h"
 #include "tallowick/store/ical/ical_time.h"
+#include "tallowick/store/ical/libical_threads.h"
 
 namespace tallowick::ical {
 
@@ -12,6 +13,7 @@ std::optional<CalendarFile> CalendarFile::parse(std::string_view bytes) {
   // libical wants a terminated string; an embedded NUL would cut it short, so
   // such a file counts as malformed.
   if (bytes.find('\0') != std::string_view::npos) return std::nullopt;
+  prepareLibical();
   std::string text(bytes);
   icalcomponent* root = icalparser_parse_string(text.c_str());
   if (!root) return std::nullopt;

@@ -214,7 +214,11 @@ void expandMaster(icalcomponent* event, const Exclusions& overridden, const Wind
   Exclusions excluded = overridden;
   for (icalproperty* p = icalcomponent_get_first_property(event, ICAL_EXDATE_PROPERTY); p;
        p = icalcomponent_get_next_property(event, ICAL_EXDATE_PROPERTY)) {
-    icaltimetype t = icalproperty_get_exdate(p);
+    // Not icalproperty_get_exdate: it resolves the TZID itself, outside the
+    // zone lock (see libical_threads.h); zonedTimeOf reads the TZID.
+    icalvalue* value = icalproperty_get_value(p);
+    if (!value) continue;
+    icaltimetype t = icalvalue_get_datetimedate(value);
     if (!icaltime_is_null_time(t)) excluded.add(zonedTimeOf(p, t), calendar);
   }
   std::vector<Instant> seen;
