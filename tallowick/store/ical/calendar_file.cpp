@@ -4,6 +4,7 @@
 
 #include "tallowick/store/ical/component_text.h"
 #include "tallowick/store/ical/event_expansion.h"
+#include "tallowick/store/ical/exact_text.h"
 #include "tallowick/store/ical/ical_time.h"
 #include "tallowick/store/ical/libical_threads.h"
 
@@ -21,6 +22,7 @@ std::optional<CalendarFile> CalendarFile::parse(std::string_view bytes) {
     icalcomponent_free(root);
     return std::nullopt;
   }
+  restoreExactTexts(root, bytes);
   return CalendarFile(root);
 }
 

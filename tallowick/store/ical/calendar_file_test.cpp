@@ -71,5 +71,41 @@ TEST(CalendarFileTodos, InvalidUtf8IsRepaired) {
   EXPECT_EQ(todos[0].title, "caf\xEF\xBF\xBD!");
 }
 
+TEST(CalendarFileTexts, BlanksAtTheEndsAreKept) {
+  auto todos = todosOf(
+      "BEGIN:VTODO\nUID:a\nSUMMARY:Call Bob \nDESCRIPTION:\t two  lines\\n \n"
+      " folded \nEND:VTODO\n"
+      "BEGIN:VTODO\nUID:b\nSUMMARY;LANGUAGE=\"en:x\": Quoted\nDESCRIPTION:   \nEND:VTODO\n"
+      "BEGIN:VTODO\nUID:c\nSUMMARY:\nEND:VTODO\n");
+  ASSERT_EQ(todos.size(), 3u);
+  EXPECT_EQ(todos[0].title, "Call Bob ");
+  EXPECT_EQ(todos[0].notes, "\t two  lines\n folded ");
+  EXPECT_EQ(todos[1].title, " Quoted");
+  // libical drops a blank value altogether; the file still has it.
+  EXPECT_EQ(todos[1].notes, "   ");
+  EXPECT_EQ(todos[2].title, "");
+}
+
+TEST(CalendarFileTexts, EventTextsAndEscapes) {
+  std::optional<CalendarFile> file = CalendarFile::parse(calendar(
+      "BEGIN:VEVENT\r\nUID:e\r\nSUMMARY: Bastille Day\r\nLOCATION:Paris\\, France \r\n"
+      "DESCRIPTION:a\\;b\\\\c\\Nd \r\nDTSTART:20240714T100000Z\r\n"
+      "BEGIN:VALARM\r\nACTION:DISPLAY\r\nDESCRIPTION:  alarm\r\nTRIGGER:-PT5M\r\nEND:VALARM\r\n"
+      "END:VEVENT\r\n"));
+  ASSERT_TRUE(file.has_value());
+  auto events = file->occurrences(testing::utc(2024, 7, 14), testing::utc(2024, 7, 15));
+  ASSERT_EQ(events.size(), 1u);
+  EXPECT_EQ(events[0].title, " Bastille Day");
+  EXPECT_EQ(events[0].location, "Paris, France ");
+  EXPECT_EQ(events[0].notes, "a;b\\c\nd ");
+}
+
+TEST(CalendarFileTexts, PropertiesLibicalReadsOtherwiseKeepItsReading) {
+  // A grouped name is no SUMMARY to libical, and so none here either.
+  auto todos = todosOf("BEGIN:VTODO\nUID:a\nX.SUMMARY: grouped \nSUMMARY:  plain \nEND:VTODO\n");
+  ASSERT_EQ(todos.size(), 1u);
+  EXPECT_EQ(todos[0].title, "  plain ");
+}
+
 }  // namespace
 }  // namespace tallowick::ical

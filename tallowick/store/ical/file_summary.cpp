@@ -8,7 +8,7 @@
 namespace tallowick::ical {
 namespace {
 
-constexpr std::string_view header = "vantrel-calendar-index 2\n";
+constexpr std::string_view header = "vantrel-calendar-index 3\n";
 constexpr int64_t marginSeconds = 27 * 3600;
 
 int64_t secondsOf(Instant t) {
