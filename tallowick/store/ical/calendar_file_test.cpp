@@ -107,5 +107,23 @@ TEST(CalendarFileTexts, PropertiesLibicalReadsOtherwiseKeepItsReading) {
   EXPECT_EQ(todos[0].title, "  plain ");
 }
 
+TEST(CalendarFileTodos, PrioritiesBeyondAnIntAreReadAsWrittenAndNonNumbersAsNone) {
+  auto todos = todosOf(
+      "BEGIN:VTODO\nUID:a\nPRIORITY:2147483648\nEND:VTODO\n"
+      "BEGIN:VTODO\nUID:b\nPRIORITY:9223372036854775807\nEND:VTODO\n"
+      "BEGIN:VTODO\nUID:c\nPRIORITY:-2147483649\nEND:VTODO\n"
+      "BEGIN:VTODO\nUID:d\nPRIORITY:99999999999999999999\nEND:VTODO\n"
+      "BEGIN:VTODO\nUID:e\nPRIORITY:high\nEND:VTODO\n"
+      "BEGIN:VTODO\nUID:f\nPRIORITY: 7\nBEGIN:VALARM\nACTION:DISPLAY\nPRIORITY:3\nTRIGGER:-PT5M\nEND:VALARM\n"
+      "END:VTODO\n");
+  ASSERT_EQ(todos.size(), 6u);
+  EXPECT_EQ(todos[0].priority, 2147483648);
+  EXPECT_EQ(todos[1].priority, INT64_MAX);
+  EXPECT_EQ(todos[2].priority, -2147483649);
+  EXPECT_EQ(todos[3].priority, 0);
+  EXPECT_EQ(todos[4].priority, 0);
+  EXPECT_EQ(todos[5].priority, 7);
+}
+
 }  // namespace
 }  // namespace tallowick::ical

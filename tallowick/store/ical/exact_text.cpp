@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cctype>
+#include <charconv>
 #include <vector>
 
 namespace tallowick::ical {
@@ -18,6 +19,7 @@ struct RawProperty {
 struct RawComponent {
   icalcomponent_kind kind;
   std::vector<RawProperty> texts;
+  std::optional<std::string> priority;  // the first PRIORITY's value
 };
 
 bool isBlank(char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; }
@@ -82,11 +84,12 @@ std::vector<RawComponent> rawComponents(std::string_view bytes) {
       std::string kind = upper(trimmed(value));
       open.push_back(kind);
       inWanted = open.size() == 2 && open[0] == "VCALENDAR" && (kind == "VEVENT" || kind == "VTODO");
-      if (inWanted) out.push_back({kind == "VEVENT" ? ICAL_VEVENT_COMPONENT : ICAL_VTODO_COMPONENT, {}});
+      if (inWanted) out.push_back({kind == "VEVENT" ? ICAL_VEVENT_COMPONENT : ICAL_VTODO_COMPONENT, {}, {}});
     } else if (name == "END") {
       if (!open.empty()) open.pop_back();
       inWanted = false;
     } else if (inWanted && open.size() == 2) {
+      if (name == "PRIORITY" && !out.back().priority) out.back().priority = std::string(value);
       for (icalproperty_kind kind : textKinds)
         if (name == icalproperty_kind_to_string(kind)) out.back().texts.push_back({kind, std::string(value)});
     }
@@ -158,8 +161,18 @@ std::string unescapeText(std::string_view raw) {
   return out;
 }
 
-void restoreExactTexts(icalcomponent* calendar, std::string_view bytes) {
+std::optional<int64_t> priorityValue(std::string_view raw) {
+  raw = trimmed(raw);
+  if (!raw.empty() && raw.front() == '+') raw.remove_prefix(1);
+  int64_t value = 0;
+  auto [end, error] = std::from_chars(raw.data(), raw.data() + raw.size(), value);
+  if (raw.empty() || error != std::errc() || end != raw.data() + raw.size()) return std::nullopt;
+  return value;
+}
+
+std::optional<std::vector<std::optional<int64_t>>> restoreExactTexts(icalcomponent* calendar, std::string_view bytes) {
   std::vector<RawComponent> raw = rawComponents(bytes);
+  std::optional<std::vector<std::optional<int64_t>>> priorities;
   for (icalcomponent_kind kind : {ICAL_VEVENT_COMPONENT, ICAL_VTODO_COMPONENT}) {
     std::vector<const RawComponent*> rawOfKind;
     for (const RawComponent& r : raw)
@@ -171,7 +184,11 @@ void restoreExactTexts(icalcomponent* calendar, std::string_view bytes) {
     if (parsed.size() != rawOfKind.size()) continue;
     for (size_t i = 0; i < parsed.size(); ++i)
       for (icalproperty_kind textKind : textKinds) restoreKind(parsed[i], textKind, rawOfKind[i]->texts);
+    if (kind != ICAL_VTODO_COMPONENT) continue;
+    priorities.emplace();
+    for (const RawComponent* r : rawOfKind) priorities->push_back(r->priority ? priorityValue(*r->priority) : 0);
   }
+  return priorities;
 }
 
 }  // namespace tallowick::ical
