@@ -76,8 +76,10 @@ TEST(CalendarFileTexts, BlanksAtTheEndsAreKept) {
       "BEGIN:VTODO\nUID:a\nSUMMARY:Call Bob \nDESCRIPTION:\t two  lines\\n \n"
       " folded \nEND:VTODO\n"
       "BEGIN:VTODO\nUID:b\nSUMMARY;LANGUAGE=\"en:x\": Quoted\nDESCRIPTION:   \nEND:VTODO\n"
-      "BEGIN:VTODO\nUID:c\nSUMMARY:\nEND:VTODO\n");
-  ASSERT_EQ(todos.size(), 3u);
+      "BEGIN:VTODO\nUID:c\nSUMMARY:\nEND:VTODO\n"
+      "begin:vtodo\nUID:d\nsummary:  lower case \n folded twice\n\t \nend:vtodo\n");
+  ASSERT_EQ(todos.size(), 4u);
+  EXPECT_EQ(todos[3].title, "  lower case folded twice ");
   EXPECT_EQ(todos[0].title, "Call Bob ");
   EXPECT_EQ(todos[0].notes, "\t two  lines\n folded ");
   EXPECT_EQ(todos[1].title, " Quoted");

@@ -1,5 +1,6 @@
 #include "tallowick/store/ical/exact_text.h"
 
+#include <algorithm>
 #include <array>
 #include <cctype>
 #include <charconv>
@@ -30,35 +31,49 @@ std::string_view trimmed(std::string_view s) {
   return s;
 }
 
-std::string upper(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return out;
+bool sameLetters(std::string_view text, std::string_view upperName) {
+  if (text.size() != upperName.size()) return false;
+  for (size_t i = 0; i < text.size(); ++i)
+    if (std::toupper(static_cast<unsigned char>(text[i])) != upperName[i]) return false;
+  return true;
 }
 
-// The logical lines of a file: line ends (CRLF or LF) removed, folded lines
-// joined (a line break followed by a space or tab).
-std::vector<std::string> unfoldedLines(std::string_view bytes) {
-  std::vector<std::string> lines;
-  while (!bytes.empty()) {
-    size_t lf = bytes.find('\n');
-    std::string_view line = bytes.substr(0, lf);
-    bytes.remove_prefix(lf == std::string_view::npos ? bytes.size() : lf + 1);
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    if (!lines.empty() && !line.empty() && (line.front() == ' ' || line.front() == '\t'))
-      lines.back().append(line.substr(1));
-    else
-      lines.emplace_back(line);
+// The logical lines of a file one by one: line ends (CRLF or LF) removed,
+// folded lines (a line break followed by a space or tab) joined. A line is a
+// view into the bytes unless it was folded.
+class Lines {
+ public:
+  explicit Lines(std::string_view bytes) : rest_(bytes) {}
+  bool next(std::string_view& line) {
+    if (rest_.empty()) return false;
+    line = physical();
+    if (!continues()) return true;
+    joined_.assign(line);
+    while (continues()) joined_.append(physical().substr(1));
+    line = joined_;
+    return true;
   }
-  return lines;
-}
+
+ private:
+  std::string_view physical() {
+    size_t lf = rest_.find('\n');
+    std::string_view line = rest_.substr(0, lf);
+    rest_.remove_prefix(lf == std::string_view::npos ? rest_.size() : lf + 1);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    return line;
+  }
+  bool continues() const { return !rest_.empty() && (rest_.front() == ' ' || rest_.front() == '\t'); }
+
+  std::string_view rest_;
+  std::string joined_;
+};
 
 // Splits a content line into its name and its value; the value starts after
 // the first colon outside a quoted parameter value.
-bool splitLine(std::string_view line, std::string& name, std::string_view& value) {
+bool splitLine(std::string_view line, std::string_view& name, std::string_view& value) {
   size_t nameEnd = line.find_first_of(";:");
   if (nameEnd == std::string_view::npos) return false;
-  name = upper(line.substr(0, nameEnd));
+  name = line.substr(0, nameEnd);
   bool quoted = false;
   for (size_t i = nameEnd; i < line.size(); ++i) {
     if (line[i] == '"') quoted = !quoted;
@@ -74,24 +89,27 @@ bool splitLine(std::string_view line, std::string& name, std::string_view& value
 // properties (not those of their alarms), in file order.
 std::vector<RawComponent> rawComponents(std::string_view bytes) {
   std::vector<RawComponent> out;
-  std::vector<std::string> open;
-  bool inWanted = false;
-  for (const std::string& line : unfoldedLines(bytes)) {
-    std::string name;
-    std::string_view value;
+  size_t depth = 0;
+  bool inCalendar = false;  // the outermost component is a VCALENDAR
+  bool inWanted = false;    // directly in a VEVENT or VTODO of it
+  Lines lines(bytes);
+  std::string_view line;
+  while (lines.next(line)) {
+    std::string_view name, value;
     if (!splitLine(line, name, value)) continue;
-    if (name == "BEGIN") {
-      std::string kind = upper(trimmed(value));
-      open.push_back(kind);
-      inWanted = open.size() == 2 && open[0] == "VCALENDAR" && (kind == "VEVENT" || kind == "VTODO");
-      if (inWanted) out.push_back({kind == "VEVENT" ? ICAL_VEVENT_COMPONENT : ICAL_VTODO_COMPONENT, {}, {}});
-    } else if (name == "END") {
-      if (!open.empty()) open.pop_back();
+    if (sameLetters(name, "BEGIN")) {
+      std::string_view kind = trimmed(value);
+      if (++depth == 1) inCalendar = sameLetters(kind, "VCALENDAR");
+      bool event = sameLetters(kind, "VEVENT");
+      inWanted = depth == 2 && inCalendar && (event || sameLetters(kind, "VTODO"));
+      if (inWanted) out.push_back({event ? ICAL_VEVENT_COMPONENT : ICAL_VTODO_COMPONENT, {}, {}});
+    } else if (sameLetters(name, "END")) {
+      if (depth > 0) --depth;
       inWanted = false;
-    } else if (inWanted && open.size() == 2) {
-      if (name == "PRIORITY" && !out.back().priority) out.back().priority = std::string(value);
+    } else if (inWanted && depth == 2) {
+      if (sameLetters(name, "PRIORITY") && !out.back().priority) out.back().priority = std::string(value);
       for (icalproperty_kind kind : textKinds)
-        if (name == icalproperty_kind_to_string(kind)) out.back().texts.push_back({kind, std::string(value)});
+        if (sameLetters(name, icalproperty_kind_to_string(kind))) out.back().texts.push_back({kind, std::string(value)});
     }
   }
   return out;
@@ -105,6 +123,12 @@ const char* textOf(icalproperty* p) {
 
 // Puts the exact values of one kind of property back into one component.
 void restoreKind(icalcomponent* component, icalproperty_kind kind, const std::vector<RawProperty>& raw) {
+  // Without blanks at the ends or empty values, libical's reading is the
+  // exact one already.
+  if (std::none_of(raw.begin(), raw.end(), [&](const RawProperty& r) {
+        return r.kind == kind && (r.value.empty() || trimmed(r.value).size() != r.value.size());
+      }))
+    return;
   std::vector<icalproperty*> parsed;
   for (icalproperty* p = icalcomponent_get_first_property(component, kind); p;
        p = icalcomponent_get_next_property(component, kind))
