@@ -108,18 +108,24 @@ void ChatStreamDecoder::handleData(std::string_view data) {
     return fail(unexpectedEvent("choices[0] is not an object"));
   }
   auto delta = choice.find("delta");
-  if (delta == choice.end() || !delta->is_object()) return;
-  // Only "content" is answer text; "reasoning_content" and "reasoning" are
-  // the model thinking aloud.
-  auto content = delta->find("content");
-  if (content == delta->end() || content->is_null()) return;
-  if (!content->is_string()) {
-    return fail(unexpectedEvent("delta.content is not text"));
+  if (delta != choice.end() && delta->is_object()) {
+    // Only "content" is answer text; "reasoning_content" and "reasoning" are
+    // the model thinking aloud.
+    auto content = delta->find("content");
+    if (content != delta->end() && !content->is_null()) {
+      if (!content->is_string()) {
+        return fail(unexpectedEvent("delta.content is not text"));
+      }
+      const auto& piece = content->get_ref<const std::string&>();
+      if (!piece.empty()) {
+        text_ += piece;
+        snapshotEnds_.push_back(text_.size());
+      }
+    }
   }
-  const auto& piece = content->get_ref<const std::string&>();
-  if (piece.empty()) return;
-  text_ += piece;
-  snapshotEnds_.push_back(text_.size());
+  // The text that came with it still counts, but the answer is incomplete:
+  // ending it with [DONE] as usual would pass it off as whole.
+  if (choiceWasCutOff(choice)) fail(kCutOffMessage);
 }
 
 void ChatStreamDecoder::finish() {

@@ -17,8 +17,9 @@ namespace orvendel::local {
 
 class ChatStreamDecoder {
  public:
-  // Takes the next piece of the body. An error event, or an event that is
-  // not a chat completion chunk, ends the stream as a failure.
+  // Takes the next piece of the body. An error event, an event that is not
+  // a chat completion chunk, or a chunk that ends the answer at the
+  // runtime's length limit, ends the stream as a failure.
   void feed(std::string_view bytes);
 
   // The body ended. Unless "data: [DONE]" was seen, that is a failure: the

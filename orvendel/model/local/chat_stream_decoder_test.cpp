@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "orvendel/model/language_model.h"
+#include "orvendel/model/local/responses.h"
 #include "orvendel/model/local/testdata/scripted_server.h"
 
 namespace orvendel::local {
@@ -97,6 +98,24 @@ TEST(ChatStreamDecoder, AnAnswerWithoutDoneIsCutOff) {
   EXPECT_EQ(error, "Local model's answer was cut off: the stream ended without [DONE]");
   decode({}, &error);
   EXPECT_EQ(error, "Local model ended the answer without sending anything");
+}
+
+TEST(ChatStreamDecoder, AnAnswerStoppedAtTheLengthLimitFailsAfterItsText) {
+  // llama-server sends the reason in a chunk of its own, Ollama with the last
+  // text; both then end with [DONE] as if all were well.
+  for (const char* name : {"llama_server_length.sse", "ollama_length.sse"}) {
+    std::string error;
+    EXPECT_EQ(decode({scripted::readFile(scripted::testdataPath(name))}, &error),
+              (Snapshots{"Once upon", "Once upon a time"}))
+        << name;
+    EXPECT_EQ(error, kCutOffMessage) << name;
+  }
+  std::string error;
+  EXPECT_EQ(decode({"data: {\"choices\":[{\"delta\":{\"content\":\"a\"},\"finish_reason\":\"stop\"}]}\n\n"
+                    "data: [DONE]\n\n"},
+                   &error),
+            Snapshots{"a"});
+  EXPECT_EQ(error, "");
 }
 
 TEST(ChatStreamDecoder, EventsThatAreNotChunksFail) {
