@@ -41,6 +41,9 @@ class LocalResponseStream : public ResponseStream {
     } catch (const std::exception& e) {
       finished_ = true;
       throw withoutKey(e, apiKey_);
+    } catch (...) {
+      finished_ = true;
+      throw;
     }
   }
 
