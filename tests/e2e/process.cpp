@@ -34,6 +34,10 @@ int spawn(const std::string& binary, const std::vector<std::string>& args, const
           int& errFd) {
   int outPipe[2], errPipe[2];
   if (::pipe2(outPipe, O_CLOEXEC) != 0 || ::pipe2(errPipe, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
+  if (options.closedStdout) {
+    ::close(outPipe[0]);
+    outPipe[0] = -1;
+  }
   std::vector<std::string> env = buildEnvironment(options);
   std::vector<char*> argv{const_cast<char*>(binary.c_str())};
   for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
@@ -63,8 +67,9 @@ int spawn(const std::string& binary, const std::vector<std::string>& args, const
 
 // Reads both pipes to their end.
 void drain(int outFd, int errFd, std::string& out, std::string& err) {
+  // poll skips a negative descriptor: a stdout that was closed from the start.
   pollfd fds[2] = {{outFd, POLLIN, 0}, {errFd, POLLIN, 0}};
-  int open = 2;
+  int open = (outFd >= 0) + (errFd >= 0);
   char buffer[65536];
   while (open > 0) {
     if (::poll(fds, 2, -1) < 0) continue;

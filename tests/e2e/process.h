@@ -16,6 +16,9 @@ struct ProcessOptions {
   // process's environment. DISPLAY and WAYLAND_DISPLAY are removed unless set here.
   std::map<std::string, std::optional<std::string>> env;
   std::string workingDirectory;  // empty: this process's
+  // Stdout is a pipe whose reading end is closed before the process starts,
+  // as when the host has gone away; ProcessResult::out stays empty.
+  bool closedStdout = false;
 };
 
 struct ProcessResult {
