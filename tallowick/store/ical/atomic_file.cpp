@@ -2,17 +2,22 @@
 
 #include <fcntl.h>
 #include <stdio.h>
-#include <sys/stat.h>
+#include <sys/random.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 
-#include "common/read_fd.h"
 #include "tallowick/store/calendar_store.h"
 
 namespace tallowick::ical {
 namespace {
+
+constexpr std::string_view tempPrefix = ".tallowick-";
+constexpr std::string_view tempSuffix = ".tmp";
+// Links followed before a path counts as a loop, as the kernel's own limit.
+constexpr int maxLinks = 40;
 
 std::string directoryOf(const std::string& path) {
   size_t slash = path.rfind('/');
@@ -29,82 +34,211 @@ std::string baseName(const std::string& path) {
   throw StoreError(what + " " + path + ": " + std::strerror(error));
 }
 
-// Closes and removes the temporary file unless it was moved into place.
+std::string randomTag() {
+  unsigned char bytes[8] = {};
+  if (::getrandom(bytes, sizeof bytes, 0) != static_cast<ssize_t>(sizeof bytes)) {
+    // Only the name's uniqueness depends on it, and O_EXCL guards that.
+    static unsigned counter = 0;
+    unsigned value = static_cast<unsigned>(::getpid()) * 2654435761u + ++counter;
+    std::memcpy(bytes, &value, sizeof value);
+  }
+  static const char digits[] = "0123456789abcdef";
+  std::string tag;
+  for (unsigned char b : bytes) {
+    tag += digits[b >> 4];
+    tag += digits[b & 15];
+  }
+  return tag;
+}
+
+// A temporary file beside `target`, removed unless it was moved into place.
 class TempFile {
  public:
-  explicit TempFile(const std::string& target) : target_(target) {
-    path_ = directoryOf(target) + "/." + baseName(target) + ".XXXXXX";
-    fd_ = ::mkostemp(path_.data(), O_CLOEXEC);
-    if (fd_ < 0) fail("Cannot write", target, errno);
+  // `mode` as for open(2): the umask applies.
+  TempFile(FileSystem& fs, const std::string& target, mode_t mode) : fs_(fs), target_(target) {
+    for (int attempt = 0;; ++attempt) {
+      path_ = directoryOf(target) + "/" + std::string(tempPrefix) + baseName(target) + "." + randomTag() +
+              std::string(tempSuffix);
+      int error = fs_.open(path_, O_WRONLY | O_CREAT | O_EXCL, mode, fd_);
+      if (error == 0) return;
+      path_.clear();
+      if (error != EEXIST || attempt == 3) fail("Cannot write", target, error);
+    }
   }
   ~TempFile() {
-    if (fd_ >= 0) ::close(fd_);
-    if (!path_.empty()) ::unlink(path_.c_str());
+    if (fd_ >= 0) fs_.close(fd_);
+    if (!path_.empty()) fs_.unlink(path_);
   }
   TempFile(const TempFile&) = delete;
   TempFile& operator=(const TempFile&) = delete;
 
-  void write(std::string_view bytes, mode_t mode) {
-    const char* p = bytes.data();
-    size_t left = bytes.size();
-    while (left > 0) {
-      ssize_t n = ::write(fd_, p, left);
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0) fail("Cannot write", target_, errno);
-      p += n;
-      left -= static_cast<size_t>(n);
+  // Gives the file the owner, group and mode of `like`.
+  void takeIdentityOf(const struct stat& like) {
+    struct stat own {};
+    if (::fstat(fd_, &own) != 0) fail("Cannot write", target_, errno);
+    if (own.st_uid != like.st_uid || own.st_gid != like.st_gid) {
+      if (int error = fs_.fchown(fd_, like.st_uid, like.st_gid)) fail("Cannot keep the owner of", target_, error);
     }
-    if (::fchmod(fd_, mode) != 0 || ::fsync(fd_) != 0) fail("Cannot write", target_, errno);
+    if (int error = fs_.fchmod(fd_, like.st_mode & 07777)) fail("Cannot write", target_, error);
+  }
+
+  // Writes, fsyncs and closes the file, and gives its status.
+  struct stat write(std::string_view bytes) {
+    if (int error = fs_.write(fd_, bytes)) fail("Cannot write", target_, error);
+    if (int error = fs_.fsync(fd_)) fail("Cannot write", target_, error);
+    struct stat info {};
+    if (::fstat(fd_, &info) != 0) fail("Cannot write", target_, errno);
     int fd = fd_;
     fd_ = -1;
-    if (::close(fd) != 0) fail("Cannot write", target_, errno);
+    if (int error = fs_.close(fd)) fail("Cannot write", target_, error);
+    return info;
   }
 
   const std::string& path() const { return path_; }
   void release() { path_.clear(); }
 
  private:
+  FileSystem& fs_;
   std::string target_;
   std::string path_;
   int fd_ = -1;
 };
 
-void syncDirectory(const std::string& file) {
-  int fd = ::open(directoryOf(file).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return;
-  ::fsync(fd);
-  ::close(fd);
+bool sameTime(const struct timespec& a, const struct timespec& b) {
+  return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
+
+// Whether the file now at `path` is exactly `expected`: the same inode with
+// the same bytes. Its change time is left out, since the rename that moved it
+// here set it.
+bool holdsVersion(FileSystem& fs, const std::string& path, const FileVersion& expected) {
+  std::string bytes;
+  struct stat info {};
+  if (fs.readFile(path, bytes, info) != 0) return false;
+  return info.st_dev == expected.info.st_dev && info.st_ino == expected.info.st_ino &&
+         sameTime(info.st_mtim, expected.info.st_mtim) && bytes == expected.bytes;
 }
 
 }  // namespace
 
-void replaceFileAtomically(const std::string& path, std::string_view bytes) {
-  struct stat existing {};
-  mode_t mode = ::stat(path.c_str(), &existing) == 0 ? (existing.st_mode & 07777) : 0600;
-  TempFile temp(path);
-  temp.write(bytes, mode);
-  if (::rename(temp.path().c_str(), path.c_str()) != 0) fail("Cannot replace", path, errno);
-  temp.release();
-  syncDirectory(path);
+std::optional<FileVersion> readVersion(FileSystem& fs, const std::string& path) {
+  FileVersion version;
+  if (fs.readFile(path, version.bytes, version.info) != 0) return std::nullopt;
+  return version;
 }
 
-bool createFileExclusively(const std::string& path, std::string_view bytes) {
-  TempFile temp(path);
-  temp.write(bytes, 0600);
-  if (::renameat2(AT_FDCWD, temp.path().c_str(), AT_FDCWD, path.c_str(), RENAME_NOREPLACE) == 0) {
+bool sameVersion(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size && sameTime(a.st_mtim, b.st_mtim) &&
+         sameTime(a.st_ctim, b.st_ctim);
+}
+
+std::string resolveLinks(FileSystem& fs, const std::string& path) {
+  std::string current = path;
+  for (int hops = 0; hops <= maxLinks; ++hops) {
+    struct stat info {};
+    if (fs.lstat(current, info) != 0 || !S_ISLNK(info.st_mode)) return current;
+    std::string target;
+    if (int error = fs.readLink(current, target)) fail("Cannot follow the link", path, error);
+    current = !target.empty() && target[0] == '/' ? target : directoryOf(current) + "/" + target;
+  }
+  fail("Cannot follow the link", path, ELOOP);
+}
+
+void replaceFileIfUnchanged(FileSystem& fs, const std::string& path, const FileVersion& expected,
+                            std::string_view bytes, const std::string& changed) {
+  const std::string target = resolveLinks(fs, path);
+  // A file the person made read-only is not ours to replace, even where the
+  // directory would let a rename do it.
+  if ((expected.info.st_mode & 0222) == 0) fail("Cannot write", path, EACCES);
+  if (int error = fs.accessWrite(target)) fail("Cannot write", path, error);
+
+  TempFile temp(fs, target, 0600);
+  temp.takeIdentityOf(expected.info);
+  const struct stat written = temp.write(bytes);
+
+  // The last look before the swap, with nothing slow left to do in between.
+  struct stat now {};
+  if (fs.stat(target, now) != 0 || !sameVersion(now, expected.info)) throw StoreError(changed);
+
+  int error = fs.rename(temp.path(), target, RENAME_EXCHANGE);
+  if (error == EINVAL || error == ENOSYS) {
+    // A file system without the checked swap: the plain rename is the best
+    // left, just after the comparison above.
+    if (int plain = fs.rename(temp.path(), target, 0)) fail("Cannot replace", path, plain);
     temp.release();
-    syncDirectory(path);
+  } else if (error != 0) {
+    fail("Cannot replace", path, error);
+  } else if (!holdsVersion(fs, temp.path(), expected)) {
+    // Someone replaced or rewrote the file between the look and the swap:
+    // their version goes back into place and ours is dropped.
+    int back = fs.rename(temp.path(), target, RENAME_EXCHANGE);
+    struct stat left {};
+    bool oursLeft = back == 0 && fs.lstat(temp.path(), left) == 0 && left.st_dev == written.st_dev &&
+                    left.st_ino == written.st_ino;
+    if (!oursLeft) temp.release();  // never remove what may be someone's data
+    if (back != 0) fail("Cannot restore", path, back);
+    throw StoreError(changed);
+  }
+  // After a swap the temporary name holds the old version, which goes now
+  // (the destructor unlinks it).
+  fs.syncDirectory(directoryOf(target));
+}
+
+bool createFileExclusively(FileSystem& fs, const std::string& path, std::string_view bytes) {
+  TempFile temp(fs, path, 0666);
+  temp.write(bytes);
+  int error = fs.rename(temp.path(), path, RENAME_NOREPLACE);
+  if (error == EEXIST) return false;
+  if (error == EINVAL || error == ENOSYS) {
+    // A file system without RENAME_NOREPLACE: a hard link refuses to replace too.
+    error = fs.link(temp.path(), path);
+    if (error == EEXIST) return false;
+    if (error != 0) fail("Cannot create", path, error);
+  } else if (error != 0) {
+    fail("Cannot create", path, error);
+  } else {
+    temp.release();
+  }
+  fs.syncDirectory(directoryOf(path));
+  return true;
+}
+
+void replaceFileAtomically(const std::string& path, std::string_view bytes) {
+  FileSystem& fs = defaultFileSystem();
+  struct stat existing {};
+  bool exists = fs.stat(path, existing) == 0;
+  TempFile temp(fs, path, 0666);
+  if (exists) temp.takeIdentityOf(existing);
+  temp.write(bytes);
+  if (int error = fs.rename(temp.path(), path, 0)) fail("Cannot replace", path, error);
+  temp.release();
+  fs.syncDirectory(directoryOf(path));
+}
+
+bool isTempFileName(std::string_view name) {
+  if (name.size() > tempPrefix.size() + tempSuffix.size() && name.substr(0, tempPrefix.size()) == tempPrefix &&
+      name.substr(name.size() - tempSuffix.size()) == tempSuffix)
+    return true;
+  // Earlier versions named them ".<item>.XXXXXX" (mkstemp's six characters).
+  if (name.size() > 12 && name[0] == '.' && name[name.size() - 7] == '.' &&
+      name.substr(name.size() - 11, 4) == ".ics") {
+    for (char c : name.substr(name.size() - 6))
+      if (!std::isalnum(static_cast<unsigned char>(c))) return false;
     return true;
   }
-  if (errno == EEXIST) return false;
-  if (errno != EINVAL && errno != ENOSYS) fail("Cannot create", path, errno);
-  // A file system without RENAME_NOREPLACE: a hard link refuses to replace too.
-  if (::link(temp.path().c_str(), path.c_str()) != 0) {
-    if (errno == EEXIST) return false;
-    fail("Cannot create", path, errno);
+  return false;
+}
+
+void removeStaleTempFiles(FileSystem& fs, const std::string& directory, std::time_t now) {
+  std::vector<std::string> names;
+  if (fs.listDirectory(directory, names) != 0) return;
+  for (const std::string& name : names) {
+    if (!isTempFileName(name)) continue;
+    const std::string path = directory + "/" + name;
+    struct stat info {};
+    if (fs.lstat(path, info) != 0 || !S_ISREG(info.st_mode)) continue;
+    if (now - info.st_mtim.tv_sec > staleTempSeconds) fs.unlink(path);
   }
-  syncDirectory(path);
-  return true;
 }
 
 void makeDirectories(const std::string& directory) {
@@ -117,19 +251,9 @@ void makeDirectories(const std::string& directory) {
 }
 
 std::optional<std::string> readWholeFile(const std::string& path) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) return std::nullopt;
-  struct stat info {};
-  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-    ::close(fd);
-    return std::nullopt;
-  }
-  std::string bytes;
-  bytes.reserve(static_cast<size_t>(info.st_size));
-  int error = vantrel::readToEnd(fd, bytes);
-  ::close(fd);
-  if (error != 0) return std::nullopt;
-  return bytes;
+  std::optional<FileVersion> version = readVersion(defaultFileSystem(), path);
+  if (!version) return std::nullopt;
+  return std::move(version->bytes);
 }
 
 }  // namespace tallowick::ical

@@ -58,7 +58,9 @@ std::unique_ptr<CalendarPlatform> makeDefaultCalendarPlatform() {
   config.settingsFile = xdgDirectory("XDG_CONFIG_HOME", home + "/.config") + "/vantrel/calendar.json";
   config.defaultRoot = xdgDirectory("XDG_DATA_HOME", home + "/.local/share") + "/calendars";
   config.home = home;
-  config.cacheFile = xdgDirectory("XDG_CACHE_HOME", home + "/.cache") + "/vantrel/calendar-index";
+  const std::string cache = xdgDirectory("XDG_CACHE_HOME", home + "/.cache") + "/vantrel";
+  config.cacheFile = cache + "/calendar-index";
+  config.lockFile = cache + "/write.lock";
   config.prompt = ical::askPerson;
   config.newUuid = freshUuid;
   config.now = currentInstant;

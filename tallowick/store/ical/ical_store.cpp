@@ -1,6 +1,8 @@
 #include "tallowick/store/ical/ical_store.h"
 
 #include <algorithm>
+#include <array>
+#include <ctime>
 #include <atomic>
 #include <exception>
 #include <system_error>
@@ -12,6 +14,7 @@
 #include "tallowick/store/ical/new_todo.h"
 #include "tallowick/store/ical/settings.h"
 #include "tallowick/store/ical/todo_completion.h"
+#include "tallowick/store/ical/write_lock.h"
 #include "text/unicode.h"
 
 namespace tallowick::ical {
@@ -116,7 +119,7 @@ void IcalStore::requestAccess(EntityType type, AccessCompletion completion) {
   }
   bool granted = answer == PromptAnswer::granted;
   try {
-    recordAccessState(config_.settingsFile, type, granted);
+    recordAccessState(config_.settingsFile, type, granted, *config_.fileSystem, config_.lockFile);
   } catch (const StoreError& e) {
     completion(false, std::string(e.what()));
     return;
@@ -257,18 +260,64 @@ void IcalStore::saveReminder(Reminder& reminder, bool) {
   else saveCompletion(reminder);
 }
 
+namespace {
+
+std::string directoryOf(const std::string& path) {
+  size_t slash = path.rfind('/');
+  return slash == std::string::npos ? "." : path.substr(0, slash);
+}
+
+// Whether a todo as it reads from a file is what was meant to be written.
+bool readsAs(const TodoItem& todo, const Reminder& meant) {
+  auto fields = [](const std::optional<DateComponents>& d) {
+    return d ? std::optional(std::array<int, 6>{d->year.value_or(-1), d->month.value_or(-1), d->day.value_or(-1),
+                                                d->hour.value_or(-1), d->minute.value_or(-1), d->second.value_or(0)})
+             : std::nullopt;
+  };
+  return todo.title.value_or("") == meant.title.value_or("") && todo.notes == meant.notes &&
+         todo.priority == meant.priority && fields(todo.due) == fields(meant.dueDateComponents) &&
+         (todo.due ? todo.due->timeZone : std::nullopt) == (meant.dueDateComponents ? meant.dueDateComponents->timeZone : std::nullopt);
+}
+
+// Whether `after` is `before` with the todo at `index` completed and every
+// other todo as it was.
+bool onlyCompleted(const std::vector<TodoItem>& before, const std::vector<TodoItem>& after, size_t index) {
+  if (before.size() != after.size()) return false;
+  for (size_t i = 0; i < before.size(); ++i) {
+    if (i != index) {
+      if (!(after[i] == before[i])) return false;
+      continue;
+    }
+    TodoItem expected = before[i];
+    expected.isCompleted = true;
+    if (!(after[i] == expected)) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 void IcalStore::saveNew(Reminder& reminder) {
   if (!reminder.calendar) throw StoreError("Cannot save a reminder without a list");
   const std::string name = reminder.calendar->identifier;
   if (std::none_of(collections().begin(), collections().end(), [&](const Collection& c) { return c.name == name; }))
     throw StoreError("No reminder list " + collectionPath(name));
+  checkStorable(reminder);
+  FileSystem& fs = *config_.fileSystem;
+  WriteLock lock(fs, config_.lockFile);
+  removeStaleTempFiles(fs, collectionPath(name), std::time(nullptr));
   const std::string now = utcStamp(config_.now());
   for (int attempt = 0; attempt < maxCreateAttempts; ++attempt) {
     const std::string uid = config_.newUuid();
     const std::string item = uid + ".ics";
     const std::string path = collectionPath(name) + "/" + item;
     const std::string text = newTodoText(reminder, uid, now);
-    if (createFileExclusively(path, text)) {
+    // The file must give back exactly what it was given, or it is not written.
+    std::optional<CalendarFile> parsed = CalendarFile::parse(text);
+    std::vector<TodoItem> todos = parsed ? parsed->todos() : std::vector<TodoItem>{};
+    if (todos.size() != 1 || !readsAs(todos[0], reminder))
+      throw StoreError("Cannot save the reminder: it would not read back as it was given");
+    if (createFileExclusively(fs, path, text)) {
       reminder.identifier = name + "/" + item + "/0";
       snapshots_[reminder.identifier] = Snapshot{path, stampOf(path).value_or(FileStamp{}), 0, reminder};
       return;
@@ -289,20 +338,28 @@ void IcalStore::saveCompletion(Reminder& reminder) {
     throw StoreError("Cannot save " + snapshot.path + ": only completing a reminder is supported");
   if (reminder.isCompleted == before.isCompleted) return;
 
+  FileSystem& fs = *config_.fileSystem;
+  WriteLock lock(fs, config_.lockFile);
+  removeStaleTempFiles(fs, directoryOf(snapshot.path), std::time(nullptr));
   // The listing may have come from the cache, so the file itself decides: it
   // must be the version listed and still hold that todo, open and unchanged.
   const std::string changed = snapshot.path + " changed on disk since it was read; the reminder was not saved";
-  if (stampOf(snapshot.path) != snapshot.stamp) throw StoreError(changed);
-  std::optional<std::string> current = readWholeFile(snapshot.path);
-  if (!current) throw StoreError(changed);
-  std::optional<CalendarFile> file = CalendarFile::parse(*current);
+  std::optional<FileVersion> current = readVersion(fs, snapshot.path);
+  if (!current || stampFrom(current->info) != snapshot.stamp) throw StoreError(changed);
+  std::optional<CalendarFile> file = CalendarFile::parse(current->bytes);
   std::vector<TodoItem> todos = file ? file->todos() : std::vector<TodoItem>{};
   if (snapshot.index < 0 || static_cast<size_t>(snapshot.index) >= todos.size() ||
       !matchesListed(todos[snapshot.index], before))
     throw StoreError(changed);
-  std::optional<std::string> edited = completeTodoText(*current, snapshot.index, utcStamp(config_.now()));
+  std::optional<std::string> edited = completeTodoText(current->bytes, snapshot.index, utcStamp(config_.now()));
   if (!edited) throw StoreError("Cannot find the reminder in " + snapshot.path + "; it was not saved");
-  replaceFileAtomically(snapshot.path, *edited);
+  // The edit works on the text, the listing on libical's reading of it; where
+  // the two could see different todos, the file is left alone.
+  std::optional<CalendarFile> result = CalendarFile::parse(*edited);
+  if (!result || !onlyCompleted(todos, result->todos(), static_cast<size_t>(snapshot.index)))
+    throw StoreError("Cannot complete the reminder in " + snapshot.path +
+                     " safely: the file reads differently than expected; it was not saved");
+  replaceFileIfUnchanged(fs, snapshot.path, *current, *edited, changed);
   snapshot.stamp = stampOf(snapshot.path).value_or(FileStamp{});
   snapshot.reminder = reminder;
 }

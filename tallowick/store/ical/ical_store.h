@@ -11,6 +11,7 @@
 #include "tallowick/store/calendar_store.h"
 #include "tallowick/store/ical/access_prompt.h"
 #include "tallowick/store/ical/calendar_file.h"
+#include "tallowick/store/ical/file_system.h"
 #include "tallowick/store/ical/summary_cache.h"
 #include "tallowick/store/ical/vdir.h"
 
@@ -23,6 +24,8 @@ struct IcalStoreConfig {
   std::string defaultRoot;  // used when the settings name no store
   std::string home;         // expands a leading "~/" of the settings' store
   std::string cacheFile;    // per-file summaries between runs; empty: none
+  std::string lockFile;     // serialises the writes of our runs; empty: none
+  FileSystem* fileSystem = &defaultFileSystem();  // what the writes go through
   AccessPrompter prompt;
   std::function<std::string()> newUuid;
   std::function<Instant()> now;

@@ -1,6 +1,7 @@
 #include "tallowick/store/ical/new_todo.h"
 
 #include <cstdio>
+#include <optional>
 
 #include "tallowick/store/ical/ical_time.h"
 
@@ -8,6 +9,9 @@ namespace tallowick::ical {
 namespace {
 
 constexpr size_t maxOctets = 75;
+// iCalendar's PRIORITY: 0 for none, 1 highest to 9 lowest.
+constexpr int64_t minPriority = 0;
+constexpr int64_t maxPriority = 9;
 
 std::string dueLine(const DateComponents& due) {
   char buffer[64];
@@ -32,7 +36,38 @@ std::string dueLine(const DateComponents& due) {
   return buffer;
 }
 
+// The first control character that a TEXT value cannot hold, if any.
+std::optional<unsigned char> forbiddenControl(const std::string& text) {
+  for (char c : text) {
+    auto byte = static_cast<unsigned char>(c);
+    if ((byte < 0x20 && byte != '\t' && byte != '\n') || byte == 0x7F) return byte;
+  }
+  return std::nullopt;
+}
+
+void checkText(const std::optional<std::string>& text, const char* what) {
+  if (!text) return;
+  if (std::optional<unsigned char> control = forbiddenControl(*text)) {
+    char code[8];
+    std::snprintf(code, sizeof code, "U+%04X", *control);
+    throw StoreError(std::string("Cannot save the reminder: its ") + what + " the control character " + code +
+                     ", which a calendar file cannot hold");
+  }
+}
+
 }  // namespace
+
+void checkStorable(const Reminder& reminder) {
+  checkText(reminder.title, "title holds");
+  checkText(reminder.notes, "notes hold");
+  if (reminder.priority < minPriority || reminder.priority > maxPriority)
+    throw StoreError("Cannot save the reminder: priority " + std::to_string(reminder.priority) +
+                     " is outside 0 to 9, the priorities a calendar file holds");
+  if (const std::optional<DateComponents>& due = reminder.dueDateComponents; due && due->year) {
+    if (*due->year < 1 || *due->year > 9999)
+      throw StoreError("Cannot save the reminder: its due date is outside the years 1 to 9999");
+  }
+}
 
 std::string escapeText(const std::string& value) {
   std::string out;

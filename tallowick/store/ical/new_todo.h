@@ -13,6 +13,13 @@ namespace tallowick::ical {
 // hour. A due date tied to a zone is written in UTC.
 std::string newTodoText(const Reminder& reminder, const std::string& uid, const std::string& nowUtc);
 
+// Throws StoreError when the reminder holds what a calendar file cannot keep
+// exactly: a control character other than tab and line feed in its title or
+// notes (carriage returns included: iCalendar has one line break, and it reads
+// back as a line feed), a priority outside 0 to 9, or a due date outside the
+// years 1 to 9999.
+void checkStorable(const Reminder& reminder);
+
 // A TEXT value escaped for iCalendar: backslash, semicolon, comma and line
 // breaks.
 std::string escapeText(const std::string& value);

@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include "tallowick/store/ical/atomic_file.h"
+#include "tallowick/store/ical/write_lock.h"
 
 namespace tallowick::ical {
 namespace {
@@ -62,21 +63,37 @@ int readAccessState(const std::string& settingsFile, EntityType type) {
   return unknownAccessState;
 }
 
-void recordAccessState(const std::string& settingsFile, EntityType type, bool granted) {
+void recordAccessState(const std::string& settingsFile, EntityType type, bool granted, FileSystem& fs,
+                       const std::string& lockFile) {
+  WriteLock lock(fs, lockFile);
+  const std::string target = resolveLinks(fs, settingsFile);
+  std::optional<FileVersion> version;
   Json json = Json::object();
-  switch (load(settingsFile, json)) {
+  switch (load(target, json)) {
     case Loaded::missing:
       json = Json::object();
-      if (size_t slash = settingsFile.rfind('/'); slash != std::string::npos && slash > 0)
-        makeDirectories(settingsFile.substr(0, slash));
+      if (size_t slash = target.rfind('/'); slash != std::string::npos && slash > 0)
+        makeDirectories(target.substr(0, slash));
       break;
     case Loaded::malformed:
       throw StoreError("Cannot record the access answer: " + settingsFile + " is not a readable JSON object");
-    case Loaded::ok: break;
+    case Loaded::ok:
+      version = readVersion(fs, target);
+      // Read again for the version to compare against: what was parsed must
+      // be what is replaced.
+      if (!version || Json::parse(version->bytes, nullptr, false) != json)
+        throw StoreError("Cannot record the access answer: " + settingsFile + " changed while it was read");
+      break;
   }
   if (!json.contains("access") || !json["access"].is_object()) json["access"] = Json::object();
   json["access"][memberFor(type)] = granted ? "full-access" : "denied";
-  replaceFileAtomically(settingsFile, json.dump(2) + "\n");
+  const std::string text = json.dump(2) + "\n";
+  const std::string changed = "Cannot record the access answer: " + settingsFile + " changed while it was written";
+  if (!version) {
+    if (!createFileExclusively(fs, target, text)) throw StoreError(changed);
+    return;
+  }
+  replaceFileIfUnchanged(fs, target, *version, text, changed);
 }
 
 }  // namespace tallowick::ical

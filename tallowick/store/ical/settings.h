@@ -9,6 +9,7 @@
 #include <string>
 
 #include "tallowick/store/calendar_store.h"
+#include "tallowick/store/ical/file_system.h"
 
 namespace tallowick::ical {
 
@@ -29,8 +30,11 @@ Settings readSettings(const std::string& settingsFile);
 int readAccessState(const std::string& settingsFile, EntityType type);
 
 // Records "full-access" or "denied" for the entity type, keeping every other
-// member, atomically. Creates the file and its directory when missing. Refuses
+// member, atomically, under the write lock `lockFile` and only over the version
+// it read. Creates the file and its directory when missing. A symbolic link at
+// `settingsFile` stays and the file it leads to is written. Refuses
 // (StoreError) to overwrite a file it cannot parse.
-void recordAccessState(const std::string& settingsFile, EntityType type, bool granted);
+void recordAccessState(const std::string& settingsFile, EntityType type, bool granted,
+                       FileSystem& fs = defaultFileSystem(), const std::string& lockFile = "");
 
 }  // namespace tallowick::ical

@@ -4,6 +4,8 @@
 #include <array>
 #include <cctype>
 #include <charconv>
+#include <cstdint>
+#include <limits>
 #include <vector>
 
 namespace tallowick::ical {
@@ -16,6 +18,7 @@ struct ContentLine {
   std::string name;  // upper case, without parameters
   std::string value; // unfolded, after the first colon
   std::string ending;
+  bool hasParameters = false;
 };
 
 std::string upper(std::string_view s) {
@@ -44,12 +47,25 @@ std::vector<ContentLine> contentLines(std::string_view text) {
     }
     line.end = pos;
     size_t nameEnd = unfolded.find_first_of(";:");
-    line.name = upper(std::string_view(unfolded).substr(0, nameEnd));
+    // libical reads "BEGIN :VTODO" as a BEGIN, so blanks after a name go.
+    std::string_view name = std::string_view(unfolded).substr(0, nameEnd);
+    while (!name.empty() && (name.back() == ' ' || name.back() == '\t')) name.remove_suffix(1);
+    line.name = upper(name);
+    line.hasParameters = nameEnd != std::string::npos && unfolded[nameEnd] == ';';
     size_t colon = unfolded.find(':');
     if (colon != std::string::npos) line.value = unfolded.substr(colon + 1);
     lines.push_back(std::move(line));
   }
   return lines;
+}
+
+// The component a BEGIN or END line names, as libical tells them apart: a
+// blank before the name or a parameter makes it some other component.
+std::string componentName(const ContentLine& line) {
+  if (line.hasParameters) return "?";
+  std::string_view value = line.value;
+  while (!value.empty() && (value.back() == ' ' || value.back() == '\t')) value.remove_suffix(1);
+  return upper(value);
 }
 
 std::string trimmed(std::string_view s) {
@@ -75,14 +91,14 @@ std::optional<std::string> completeTodoText(std::string_view text, int todoIndex
   for (size_t i = 0; i < lines.size() && !found; ++i) {
     const ContentLine& line = lines[i];
     if (line.name == "BEGIN") {
-      std::string kind = upper(trimmed(line.value));
+      std::string kind = componentName(line);
       if (kind == "VTODO" && stack.size() == 1 && stack[0] == "VCALENDAR") {
         if (seen++ == todoIndex) first = i;
       }
       stack.push_back(kind);
     } else if (line.name == "END" && !stack.empty()) {
       stack.pop_back();
-      if (stack.size() == 1 && seen == todoIndex + 1 && upper(trimmed(line.value)) == "VTODO") {
+      if (stack.size() == 1 && seen == todoIndex + 1 && componentName(line) == "VTODO") {
         last = i;
         found = true;
       }
@@ -92,7 +108,9 @@ std::optional<std::string> completeTodoText(std::string_view text, int todoIndex
 
   const std::string eol = lines[first].ending.empty() ? "\r\n" : lines[first].ending;
   const std::array<std::string, 5> names{"STATUS", "COMPLETED", "PERCENT-COMPLETE", "LAST-MODIFIED", "SEQUENCE"};
-  long sequence = 0;
+  int64_t sequence = 0;
+  // A SEQUENCE too large to count up stays as it is: it never wraps round.
+  std::optional<std::string> saturated;
   std::array<bool, 5> written{};
   std::vector<Edit> edits;
   size_t insertAt = lines[last].begin;
@@ -103,7 +121,9 @@ std::optional<std::string> completeTodoText(std::string_view text, int todoIndex
       case 1: return "COMPLETED:" + std::string(nowUtc) + eol;
       case 2: return "PERCENT-COMPLETE:100" + eol;
       case 3: return "LAST-MODIFIED:" + std::string(nowUtc) + eol;
-      default: return "SEQUENCE:" + std::to_string(sequence + 1) + eol;
+      default:
+        if (saturated) return "SEQUENCE:" + *saturated + eol;
+        return "SEQUENCE:" + std::to_string(sequence + 1) + eol;
     }
   };
   // SEQUENCE is read first, since its new value may be written before it.
@@ -112,8 +132,12 @@ std::optional<std::string> completeTodoText(std::string_view text, int todoIndex
     else if (lines[i].name == "END") --depth;
     else if (depth == 0 && lines[i].name == "SEQUENCE") {
       std::string v = trimmed(lines[i].value);
-      long parsed = 0;
-      if (std::from_chars(v.data(), v.data() + v.size(), parsed).ec == std::errc() && parsed > sequence) sequence = parsed;
+      int64_t parsed = 0;
+      auto [end, ec] = std::from_chars(v.data(), v.data() + v.size(), parsed);
+      bool whole = end == v.data() + v.size();
+      if (ec == std::errc::result_out_of_range && whole && v[0] != '-') saturated = saturated.value_or(v);
+      else if (ec == std::errc() && whole && parsed == std::numeric_limits<int64_t>::max()) saturated = v;
+      else if (ec == std::errc() && parsed > sequence) sequence = parsed;
     }
   }
   depth = 0;

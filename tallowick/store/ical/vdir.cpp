@@ -32,12 +32,6 @@ std::vector<T> entries(const std::string& directory, Keep keep) {
   return found;
 }
 
-FileStamp stampFrom(const struct stat& info) {
-  constexpr int64_t ns = 1'000'000'000;
-  return FileStamp{static_cast<int64_t>(info.st_size), info.st_mtim.tv_sec * ns + info.st_mtim.tv_nsec,
-                   info.st_ctim.tv_sec * ns + info.st_ctim.tv_nsec, static_cast<uint64_t>(info.st_ino)};
-}
-
 std::string titleOf(const std::string& directory, const std::string& name) {
   if (std::optional<std::string> bytes = readWholeFile(directory + "/displayname")) {
     std::string first = bytes->substr(0, bytes->find('\n'));
@@ -48,6 +42,12 @@ std::string titleOf(const std::string& directory, const std::string& name) {
 }
 
 }  // namespace
+
+FileStamp stampFrom(const struct stat& info) {
+  constexpr int64_t ns = 1'000'000'000;
+  return FileStamp{static_cast<int64_t>(info.st_size), info.st_mtim.tv_sec * ns + info.st_mtim.tv_nsec,
+                   info.st_ctim.tv_sec * ns + info.st_ctim.tv_nsec, static_cast<uint64_t>(info.st_ino)};
+}
 
 std::vector<Collection> listCollections(const std::string& root) {
   auto directories = entries<Collection>(root, [](const std::string& name, const struct stat& info) {

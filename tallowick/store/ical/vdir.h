@@ -3,6 +3,8 @@
 // whose subdirectories are collections, each holding one item per .ics file
 // and optionally a `displayname` file with its title.
 
+#include <sys/stat.h>
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -28,6 +30,9 @@ struct FileStamp {
   uint64_t inode = 0;
   bool operator==(const FileStamp&) const = default;
 };
+
+// The stamp of a file whose status is `info`.
+FileStamp stampFrom(const struct stat& info);
 
 struct Item {
   std::string name;
