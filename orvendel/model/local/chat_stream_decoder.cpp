@@ -20,6 +20,11 @@ std::string unexpectedEvent(const std::string& what) {
   return "Local model sent an unexpected stream event: " + what;
 }
 
+std::string eventTooLarge() {
+  return unexpectedEvent("one event is larger than " + std::to_string(kMaxEventBytes >> 20) +
+                         " MiB, the most this helper accepts");
+}
+
 }  // namespace
 
 void ChatStreamDecoder::fail(std::string message) {
@@ -42,6 +47,7 @@ void ChatStreamDecoder::feed(std::string_view bytes) {
     if (c == '\r' && pending_[i + 1] == '\n') ++i;
     start = i + 1;
   }
+  if (!done_ && pending_.size() - start + data_.size() > kMaxEventBytes) fail(eventTooLarge());
   if (done_) {
     pending_.clear();
     scanned_ = 0;
@@ -63,6 +69,7 @@ void ChatStreamDecoder::processLine(std::string_view line) {
   if (!value.empty() && value.front() == ' ') value.remove_prefix(1);
   if (field == "data") {
     sawField_ = true;
+    if (data_.size() + value.size() + 1 > kMaxEventBytes) return fail(eventTooLarge());
     if (hasData_) data_ += '\n';
     data_.append(value);
     hasData_ = true;

@@ -128,6 +128,34 @@ TEST(ChatStreamDecoder, EventsThatAreNotChunksFail) {
   EXPECT_EQ(error, "Local model sent an unexpected response: not an event stream");
 }
 
+TEST(ChatStreamDecoder, OneEventIsBoundedAndTheErrorSaysSo) {
+  const std::string kTooLarge =
+      "Local model sent an unexpected stream event: one event is larger than 16 MiB, the most this helper accepts";
+  const std::string piece(1 << 16, 'x');
+  // A line that never ends, and an event of many lines that never ends: each
+  // is refused once it passes the bound, not when the body is over.
+  for (const std::string& repeated : {piece, "data: " + piece + "\n"}) {
+    ChatStreamDecoder decoder;
+    decoder.feed("data: {\"choices\":[{\"delta\":{\"content\":\"");
+    size_t fed = 0;
+    while (!decoder.done() && fed <= 2 * kMaxEventBytes) {
+      decoder.feed(repeated);
+      fed += repeated.size();
+    }
+    EXPECT_LE(fed, kMaxEventBytes + repeated.size());
+    try {
+      decoder.takeSnapshot();
+      ADD_FAILURE() << "no error";
+    } catch (const ModelError& e) {
+      EXPECT_EQ(e.what(), kTooLarge);
+    }
+  }
+  // Well below the bound, a large event is an ordinary one.
+  std::string big(4 << 20, 'y');
+  EXPECT_EQ(decode({"data: {\"choices\":[{\"delta\":{\"content\":\"" + big + "\"}}]}\n\ndata: [DONE]\n\n"}),
+            Snapshots{big});
+}
+
 TEST(ChatStreamDecoder, InvalidBytesInAnEventAreRepaired) {
   EXPECT_EQ(decode({"data: {\"choices\":[{\"delta\":{\"content\":\"a\xFF\"}}]}\n\ndata: [DONE]\n\n"}),
             Snapshots{"a\xEF\xBF\xBD"});
