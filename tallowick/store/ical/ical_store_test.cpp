@@ -25,6 +25,7 @@ class IcalStoreTest : public ::testing::Test {
     c.defaultRoot = root();
     c.home = dir.path();
     c.cacheFile = cacheFile();
+    c.lockFile = dir.path() + "/cache/vantrel/write.lock";
     c.prompt = [](EntityType) { return PromptAnswer::unanswered; };
     c.newUuid = [this] { return uuids.empty() ? std::string("fallback") : takeUuid(); };
     c.now = [] { return utc(2024, 6, 1, 12); };
@@ -339,6 +340,108 @@ TEST_F(IcalStoreTest, CompletingACachedReminderChecksTheFileItself) {
   relisted[0].isCompleted = true;
   again->saveReminder(relisted[0], true);
   EXPECT_NE(readFile(path).find("STATUS:COMPLETED"), std::string::npos);
+  EXPECT_TRUE(fetch(*open()).empty());
+}
+
+// What the store's save says, or "" when it succeeds.
+std::string saveError(CalendarStore& store, Reminder& reminder) {
+  try {
+    store.saveReminder(reminder, true);
+  } catch (const StoreError& e) {
+    return e.what();
+  }
+  return "";
+}
+
+TEST_F(IcalStoreTest, NewReminderThatACalendarFileCannotHoldIsRefusedAndNothingWritten) {
+  writeFile(root() + "/a/displayname", "Errands");
+  auto store = open();
+  auto attempt = [&](auto change) {
+    Reminder r = store->newReminder();
+    r.title = "Title";
+    r.calendar = Calendar{"a", "Errands"};
+    change(r);
+    return saveError(*store, r);
+  };
+  const std::string control = "Cannot save the reminder: its title holds the control character ";
+  EXPECT_EQ(attempt([](Reminder& r) { r.title = std::string("a\0b", 3); }), control + "U+0000, which a calendar file cannot hold");
+  EXPECT_EQ(attempt([](Reminder& r) { r.title = "line\rbreak"; }), control + "U+000D, which a calendar file cannot hold");
+  EXPECT_EQ(attempt([](Reminder& r) { r.title = "esc\x1b"; }), control + "U+001B, which a calendar file cannot hold");
+  EXPECT_EQ(attempt([](Reminder& r) { r.notes = "del\x7f"; }),
+            "Cannot save the reminder: its notes hold the control character U+007F, which a calendar file cannot hold");
+  EXPECT_EQ(attempt([](Reminder& r) { r.priority = 10; }),
+            "Cannot save the reminder: priority 10 is outside 0 to 9, the priorities a calendar file holds");
+  EXPECT_EQ(attempt([](Reminder& r) { r.priority = -1; }),
+            "Cannot save the reminder: priority -1 is outside 0 to 9, the priorities a calendar file holds");
+  EXPECT_EQ(attempt([](Reminder& r) { r.priority = int64_t{1} << 31; }),
+            "Cannot save the reminder: priority 2147483648 is outside 0 to 9, the priorities a calendar file holds");
+  EXPECT_EQ(attempt([](Reminder& r) { r.dueDateComponents = DateComponents{10000, 1, 1, 0, 0, {}, {}}; }),
+            "Cannot save the reminder: its due date is outside the years 1 to 9999");
+  EXPECT_EQ(attempt([](Reminder& r) { r.dueDateComponents = DateComponents{0, 12, 31, 0, 0, {}, {}}; }),
+            "Cannot save the reminder: its due date is outside the years 1 to 9999");
+  EXPECT_EQ(namesIn(root() + "/a"), std::vector<std::string>{"displayname"});
+}
+
+TEST_F(IcalStoreTest, NewReminderKeepsTabsLineFeedsAndTheEdgesOfTheYearRange) {
+  writeFile(root() + "/a/displayname", "Errands");
+  uuids = {"u1", "u2"};
+  auto store = open();
+  Reminder r = store->newReminder();
+  r.title = "Tab\there";
+  r.notes = "two\nlines";
+  r.priority = 9;
+  r.calendar = Calendar{"a", "Errands"};
+  r.dueDateComponents = DateComponents{9999, 12, 31, 23, 59, {}, {}};
+  EXPECT_EQ(saveError(*store, r), "");
+  Reminder first = store->newReminder();
+  first.title = "First";
+  first.calendar = Calendar{"a", "Errands"};
+  first.dueDateComponents = DateComponents{1, 1, 1, 0, 0, {}, {}};
+  EXPECT_EQ(saveError(*store, first), "");
+  auto fetched = fetch(*open());
+  ASSERT_EQ(fetched.size(), 2u);
+  EXPECT_EQ(fetched[0].title, "Tab\there");
+  EXPECT_EQ(fetched[0].notes, "two\nlines");
+  EXPECT_EQ(fetched[0].priority, 9);
+  EXPECT_EQ(fetched[0].dueDateComponents->year, 9999);
+  EXPECT_EQ(fetched[1].dueDateComponents->year, 1);
+}
+
+TEST_F(IcalStoreTest, CompletionNeverMarksATodoOtherThanTheOneListed) {
+  // Lines that a plain text scan and libical may read differently.
+  for (std::string begin : {"BEGIN: VTODO", "BEGIN;X-A=1:VTODO", "BEGIN :VTODO", "begin:vtodo", "BEGIN:VTODO "}) {
+    const std::string text = calendar("BEGIN:VTODO\nUID:1\nSUMMARY:First\nEND:VTODO\n" + begin +
+                                      "\nUID:2\nSUMMARY:Target\nEND:VTODO\n");
+    writeFile(root() + "/a/1.ics", text);
+    auto store = open();
+    for (Reminder& r : fetch(*store)) {
+      if (r.title != "Target") continue;
+      r.isCompleted = true;
+      std::string error = saveError(*store, r);
+      EXPECT_TRUE(error.empty() || error.find("it was not saved") != std::string::npos) << begin << ": " << error;
+    }
+    std::vector<std::string> open;
+    for (const Reminder& r : fetch(*this->open())) open.push_back(r.title.value_or(""));
+    EXPECT_NE(std::find(open.begin(), open.end(), "First"), open.end()) << begin;
+  }
+}
+
+TEST_F(IcalStoreTest, CompletionWritesThroughALinkAndKeepsTheFilesMode) {
+  const std::string real = dir.path() + "/shared/todo.ics";
+  writeFile(real, openTodo);
+  ASSERT_EQ(::chmod(real.c_str(), 0664), 0);
+  std::filesystem::create_directories(root() + "/a");
+  std::filesystem::create_symlink(real, root() + "/a/1.ics");
+  auto store = open();
+  auto reminders = fetch(*store);
+  ASSERT_EQ(reminders.size(), 1u);
+  reminders[0].isCompleted = true;
+  EXPECT_EQ(saveError(*store, reminders[0]), "");
+  EXPECT_TRUE(std::filesystem::is_symlink(root() + "/a/1.ics"));
+  EXPECT_NE(readFile(real).find("STATUS:COMPLETED"), std::string::npos);
+  struct stat info {};
+  ASSERT_EQ(::stat(real.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 07777, 0664u);
   EXPECT_TRUE(fetch(*open()).empty());
 }
 

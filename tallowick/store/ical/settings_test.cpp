@@ -1,6 +1,9 @@
 #include "tallowick/store/ical/settings.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
 
 #include <nlohmann/json.hpp>
 
@@ -56,6 +59,28 @@ TEST_F(SettingsTest, RecordingKeepsTheOtherMembers) {
   EXPECT_EQ(json["extra"], nlohmann::json::parse("[1, 2]"));
   EXPECT_EQ(json["access"]["reminders"], "denied");
   EXPECT_EQ(json["access"]["events"], "full-access");
+}
+
+TEST_F(SettingsTest, RecordingWritesThroughALinkAndKeepsTheMode) {
+  // Dotfile managers keep the real file elsewhere and link it in.
+  const std::string real = dir.path() + "/dotfiles/calendar.json";
+  writeFile(real, R"({"store": "/x"})");
+  ASSERT_EQ(::chmod(real.c_str(), 0640), 0);
+  std::filesystem::create_directories(dir.path() + "/vantrel");
+  std::filesystem::create_symlink(real, file());
+  recordAccessState(file(), EntityType::reminder, true, defaultFileSystem(), dir.path() + "/write.lock");
+  EXPECT_TRUE(std::filesystem::is_symlink(file()));
+  EXPECT_EQ(nlohmann::json::parse(readFile(real)),
+            nlohmann::json::parse(R"({"store": "/x", "access": {"reminders": "full-access"}})"));
+  struct stat info {};
+  ASSERT_EQ(::stat(real.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 07777, 0640u);
+
+  // A link to a file not there yet: the file is made where it leads.
+  std::filesystem::remove(real);
+  recordAccessState(file(), EntityType::event, false);
+  EXPECT_TRUE(std::filesystem::is_symlink(file()));
+  EXPECT_EQ(nlohmann::json::parse(readFile(real)), nlohmann::json::parse(R"({"access": {"events": "denied"}})"));
 }
 
 TEST_F(SettingsTest, RecordingCreatesTheFileButNeverOverwritesAnUnreadableOne) {

@@ -46,5 +46,31 @@ TEST(TodoCompletion, TouchesOnlyTheTodoItIsGiven) {
   EXPECT_EQ(completeTodoText(before, 2, now), std::nullopt);
 }
 
+TEST(TodoCompletion, SequenceCountsUpWithoutEverWrapping) {
+  auto sequenceAfter = [](const std::string& value) {
+    std::string out = completeTodoText("BEGIN:VCALENDAR\nBEGIN:VTODO\nSEQUENCE:" + value + "\nEND:VTODO\nEND:VCALENDAR\n",
+                                       0, now)
+                          .value();
+    size_t at = out.find("SEQUENCE:");
+    return out.substr(at + 9, out.find('\n', at) - at - 9);
+  };
+  EXPECT_EQ(sequenceAfter("4"), "5");
+  EXPECT_EQ(sequenceAfter("9223372036854775806"), "9223372036854775807");
+  EXPECT_EQ(sequenceAfter("9223372036854775807"), "9223372036854775807");
+  EXPECT_EQ(sequenceAfter("123456789012345678901234567890"), "123456789012345678901234567890");
+  EXPECT_EQ(sequenceAfter("-3"), "1");
+}
+
+TEST(TodoCompletion, FindsComponentsAsLibicalTellsThemApart) {
+  // "BEGIN :VTODO" is a todo to libical; a parameter or a blank before the
+  // name makes it some other component.
+  const std::string text =
+      "BEGIN:VCALENDAR\nBEGIN;X=1:VTODO\nUID:0\nEND:VTODO\nBEGIN: VTODO\nUID:1\nEND:VTODO\n"
+      "BEGIN :VTODO\nUID:2\nEND:VTODO\nEND:VCALENDAR\n";
+  std::string out = completeTodoText(text, 0, now).value();
+  EXPECT_EQ(out.substr(0, out.find("STATUS:")), text.substr(0, text.find("UID:2\n") + 6));
+  EXPECT_EQ(completeTodoText(text, 1, now), std::nullopt);
+}
+
 }  // namespace
 }  // namespace tallowick::ical
