@@ -1,6 +1,10 @@
 #include "tallowick/store/ical/calendar_file.h"
 
+#include <malloc.h>
+
+#include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <string>
 
 #include "tallowick/store/ical/component_text.h"
@@ -11,15 +15,58 @@
 
 namespace tallowick::ical {
 
-std::optional<CalendarFile> CalendarFile::parse(std::string_view bytes) {
-  // libical wants a terminated string; an embedded NUL would cut it short, so
+namespace {
+
+// Feeds libical's parser one line at a time and stops it once the file has
+// cost more than its budget: some malformed files make libical's parser take
+// time and memory that grow with the square of their size.
+struct Feed {
+  std::string_view rest;
+  std::chrono::steady_clock::time_point deadline;
+  size_t heapLimit = 0;
+  size_t lines = 0;
+  bool overBudget = false;
+};
+
+size_t heapInUse() {
+  struct mallinfo2 info = mallinfo2();
+  return info.uordblks + info.hblkhd;
+}
+
+char* nextLine(char* out, size_t size, void* data) {
+  Feed& feed = *static_cast<Feed*>(data);
+  if (feed.rest.empty() || feed.overBudget || size < 2) return nullptr;
+  if (++feed.lines % 256 == 0 &&
+      (std::chrono::steady_clock::now() > feed.deadline || heapInUse() > feed.heapLimit)) {
+    feed.overBudget = true;
+    return nullptr;
+  }
+  size_t n = std::min(feed.rest.size(), size - 1);
+  size_t lf = feed.rest.substr(0, n).find('\n');
+  if (lf != std::string_view::npos) n = lf + 1;
+  std::memcpy(out, feed.rest.data(), n);
+  out[n] = '\0';
+  feed.rest.remove_prefix(n);
+  return out;
+}
+
+}  // namespace
+
+std::optional<CalendarFile> CalendarFile::parse(std::string_view bytes) { return parse(bytes, parseTimeBudget); }
+
+std::optional<CalendarFile> CalendarFile::parse(std::string_view bytes, std::chrono::milliseconds budget) {
+  // libical wants terminated lines; an embedded NUL would cut one short, so
   // such a file counts as malformed.
   if (bytes.find('\0') != std::string_view::npos) return std::nullopt;
   prepareLibical();
-  std::string text(bytes);
-  icalcomponent* root = icalparser_parse_string(text.c_str());
+  Feed feed{bytes, std::chrono::steady_clock::now() + budget, heapInUse() + parseMemoryBudget};
+  icalparser* parser = icalparser_new();
+  if (!parser) return std::nullopt;
+  icalparser_set_gen_data(parser, &feed);
+  icalcomponent* root = icalparser_parse(parser, nextLine);
+  icalparser_free(parser);
   if (!root) return std::nullopt;
-  if (icalcomponent_isa(root) != ICAL_VCALENDAR_COMPONENT) {
+  if (feed.overBudget || icalcomponent_isa(root) != ICAL_VCALENDAR_COMPONENT) {
     icalcomponent_free(root);
     return std::nullopt;
   }

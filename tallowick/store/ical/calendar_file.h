@@ -4,6 +4,7 @@
 
 #include <libical/ical.h>
 
+#include <chrono>
 #include <memory>
 #include <optional>
 #include <string>
@@ -46,8 +47,14 @@ bool sameDue(const std::optional<DateComponents>& a, const std::optional<DateCom
 
 class CalendarFile {
  public:
-  // Parses the bytes of a file; nothing when they are not an iCalendar object.
+  // Parses the bytes of a file; nothing when they are not an iCalendar
+  // object, or when parsing them takes more than a second or 512 MiB (a
+  // malformed file can make libical's parser take minutes and gigabytes):
+  // such a file is skipped like one that does not parse.
+  static constexpr std::chrono::milliseconds parseTimeBudget{1000};
+  static constexpr size_t parseMemoryBudget = size_t{512} << 20;
   static std::optional<CalendarFile> parse(std::string_view bytes);
+  static std::optional<CalendarFile> parse(std::string_view bytes, std::chrono::milliseconds budget);
 
   // Occurrences of the file's events that overlap [start, end], recurring
   // events expanded, in the order found (not sorted).

@@ -127,5 +127,16 @@ TEST(CalendarFileTodos, PrioritiesBeyondAnIntAreReadAsWrittenAndNonNumbersAsNone
   EXPECT_EQ(todos[5].priority, 7);
 }
 
+TEST(CalendarFileParse, FileOverItsParseBudgetIsSkippedWhole) {
+  // Lines libical reports as errors cost it more the more there are.
+  std::string malformed = "BEGIN:VEVENT\nUID:m\nSUMMARY:Kept\n";
+  for (int i = 0; i < 3000; ++i) malformed += "DTSTART:not a time\n";
+  malformed = calendar(malformed + "END:VEVENT\n");
+  EXPECT_FALSE(CalendarFile::parse(malformed, std::chrono::milliseconds(0)).has_value());
+  EXPECT_TRUE(CalendarFile::parse(malformed).has_value());
+  // The budget is looked at every 256 lines: a short file always parses.
+  EXPECT_TRUE(CalendarFile::parse(calendar("BEGIN:VEVENT\nUID:s\nEND:VEVENT\n"), std::chrono::milliseconds(0)).has_value());
+}
+
 }  // namespace
 }  // namespace tallowick::ical

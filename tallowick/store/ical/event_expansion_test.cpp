@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
+
 #include "tallowick/store/ical/calendar_file.h"
+#include "tallowick/store/ical/event_expansion.h"
 #include "tallowick/store/ical/test_support.h"
 
 namespace tallowick::ical {
@@ -184,6 +187,154 @@ TEST(EventExpansion, RecurringAllDayEventAndDateExdate) {
       "EXDATE;VALUE=DATE:20240508\nEND:VEVENT\n");
   auto occurrences = occurrencesOf(text, utc(2024, 5, 1), utc(2024, 5, 31));
   EXPECT_EQ(startsOf(occurrences), (std::vector<Instant>{utc(2024, 5, 1), utc(2024, 5, 15)}));
+}
+
+std::vector<std::string> titlesOf(std::vector<EventOccurrence> occurrences) {
+  std::sort(occurrences.begin(), occurrences.end(), [](const auto& a, const auto& b) { return a.start < b.start; });
+  std::vector<std::string> titles;
+  for (const auto& o : occurrences) titles.push_back(o.title.value_or("-"));
+  return titles;
+}
+
+// Weekly on Mondays at 10:00 Berlin, across the change to summer time on
+// 2024-03-31.
+const std::string weeklyBerlin =
+    "BEGIN:VEVENT\nUID:s\nSUMMARY:Weekly\nDTSTART;TZID=Europe/Berlin:20240311T100000\n"
+    "DTEND;TZID=Europe/Berlin:20240311T110000\nRRULE:FREQ=WEEKLY;COUNT=6\nEND:VEVENT\n";
+
+TEST(EventExpansion, ThisAndFutureMovesRetitlesAndResizesEveryLaterInstance) {
+  ScopedTimeZone local("UTC");
+  std::string text = calendar(weeklyBerlin +
+                              "BEGIN:VEVENT\nUID:s\nSUMMARY:Later\nRECURRENCE-ID;RANGE=THISANDFUTURE;TZID=Europe/Berlin:"
+                              "20240325T100000\nDTSTART;TZID=Europe/Berlin:20240325T113000\n"
+                              "DTEND;TZID=Europe/Berlin:20240325T120000\nEND:VEVENT\n");
+  auto occurrences = occurrencesOf(text, utc(2024, 3, 1), utc(2024, 5, 1));
+  // 11:30 wall-clock time on every later Monday, also after the change.
+  EXPECT_EQ(startsOf(occurrences), (std::vector<Instant>{utc(2024, 3, 11, 9), utc(2024, 3, 18, 9), utc(2024, 3, 25, 10, 30),
+                                                         utc(2024, 4, 1, 9, 30), utc(2024, 4, 8, 9, 30),
+                                                         utc(2024, 4, 15, 9, 30)}));
+  EXPECT_EQ(titlesOf(occurrences), (std::vector<std::string>{"Weekly", "Weekly", "Later", "Later", "Later", "Later"}));
+  for (const auto& o : occurrences)
+    EXPECT_EQ(o.end - o.start, o.start < utc(2024, 3, 20) ? std::chrono::minutes(60) : std::chrono::minutes(30));
+  // A window holding only a moved instance finds it at its new time.
+  EXPECT_EQ(startsOf(occurrencesOf(text, utc(2024, 4, 8, 9, 15), utc(2024, 4, 8, 9, 45))),
+            std::vector<Instant>{utc(2024, 4, 8, 9, 30)});
+  EXPECT_EQ(startsOf(occurrencesOf(text, utc(2024, 4, 8, 8), utc(2024, 4, 8, 8, 30))), std::vector<Instant>{});
+}
+
+TEST(EventExpansion, LaterThisAndFutureOverrideWinsFromItsOwnInstanceOn) {
+  ScopedTimeZone local("UTC");
+  std::string text = calendar(
+      weeklyBerlin +
+      "BEGIN:VEVENT\nUID:s\nSUMMARY:Second\nRECURRENCE-ID;RANGE=THISANDFUTURE;TZID=Europe/Berlin:20240408T100000\n"
+      "DTSTART;TZID=Europe/Berlin:20240408T090000\nDTEND;TZID=Europe/Berlin:20240408T100000\nEND:VEVENT\n"
+      "BEGIN:VEVENT\nUID:s\nSUMMARY:First\nRECURRENCE-ID;RANGE=THISANDFUTURE;TZID=Europe/Berlin:20240318T100000\n"
+      "DTSTART;TZID=Europe/Berlin:20240318T120000\nDTEND;TZID=Europe/Berlin:20240318T130000\nEND:VEVENT\n"
+      "BEGIN:VEVENT\nUID:s\nSUMMARY:Only this\nRECURRENCE-ID;TZID=Europe/Berlin:20240401T100000\n"
+      "DTSTART;TZID=Europe/Berlin:20240401T150000\nDTEND;TZID=Europe/Berlin:20240401T160000\nEND:VEVENT\n");
+  auto occurrences = occurrencesOf(text, utc(2024, 3, 1), utc(2024, 5, 1));
+  EXPECT_EQ(titlesOf(occurrences), (std::vector<std::string>{"Weekly", "First", "First", "Only this", "Second", "Second"}));
+  EXPECT_EQ(startsOf(occurrences), (std::vector<Instant>{utc(2024, 3, 11, 9), utc(2024, 3, 18, 11), utc(2024, 3, 25, 11),
+                                                         utc(2024, 4, 1, 13), utc(2024, 4, 8, 7), utc(2024, 4, 15, 7)}));
+}
+
+TEST(EventExpansion, ThisAndPriorChangesItsOwnInstanceOnly) {
+  ScopedTimeZone local("UTC");
+  std::string text = calendar(weeklyBerlin +
+                              "BEGIN:VEVENT\nUID:s\nSUMMARY:Moved\nRECURRENCE-ID;RANGE=THISANDPRIOR;TZID=Europe/Berlin:"
+                              "20240325T100000\nDTSTART;TZID=Europe/Berlin:20240325T113000\nEND:VEVENT\n");
+  EXPECT_EQ(titlesOf(occurrencesOf(text, utc(2024, 3, 1), utc(2024, 5, 1))),
+            (std::vector<std::string>{"Weekly", "Weekly", "Moved", "Weekly", "Weekly", "Weekly"}));
+}
+
+TEST(EventExpansion, OldDenseRulesCostTheirWindowOnly) {
+  ScopedTimeZone local("UTC");
+  // Each would take billions of steps from its DTSTART; a budget of 100,000
+  // steps proves that the walk starts at the window.
+  struct Case {
+    std::string start, rule;
+    Instant windowEnd;
+    size_t count;
+  };
+  for (const Case& c : std::vector<Case>{
+           {"00010101T090000Z", "FREQ=SECONDLY", utc(9000, 1, 1, 0, 0, 29), 30},
+           {"89500101T000000Z", "FREQ=SECONDLY;COUNT=2000000000", utc(9000, 1, 1, 0, 0, 29), 30},
+           {"00010101T090000Z", "FREQ=MINUTELY;INTERVAL=7;BYHOUR=9,10", utc(9000, 1, 7, 23, 59, 59), 7 * 17},
+           {"00010101T090000Z", "FREQ=HOURLY;BYDAY=MO", utc(9000, 1, 7, 23, 59, 59), 24},
+           {"00010101T090000Z", "FREQ=DAILY;BYHOUR=1,2,3;BYMINUTE=0,30", utc(9000, 1, 7, 23, 59, 59), 7 * 6}}) {
+    std::string text = calendar("BEGIN:VEVENT\nUID:x\nDTSTART:" + c.start + "\nRRULE:" + c.rule + "\nEND:VEVENT\n");
+    icalcomponent* root = icalparser_parse_string(text.c_str());
+    auto occurrences = expandEvents(root, utc(9000, 1, 1), c.windowEnd, 100'000);
+    icalcomponent_free(root);
+    EXPECT_NEAR(static_cast<double>(occurrences.size()), static_cast<double>(c.count), 1.0) << c.rule;
+  }
+}
+
+TEST(EventExpansion, FileOverItsBudgetIsSkippedWholeNotCutShort) {
+  ScopedTimeZone local("UTC");
+  // Counting up to the window takes a walk from DTSTART: months are not all
+  // alike, so the count before it cannot be had in closed form.
+  std::string text = calendar(
+      "BEGIN:VEVENT\nUID:a\nDTSTART:20240101T090000Z\nEND:VEVENT\n"
+      "BEGIN:VEVENT\nUID:x\nDTSTART:20000101T000000Z\nRRULE:FREQ=SECONDLY;BYMONTH=1,3;COUNT=2000000000\nEND:VEVENT\n");
+  icalcomponent* root = icalparser_parse_string(text.c_str());
+  EXPECT_EQ(expandEvents(root, utc(2024, 1, 1), utc(2024, 1, 1, 9), 1'000'000).size(), 0u);
+  EXPECT_EQ(expandEvents(root, utc(2000, 1, 1), utc(2000, 1, 1, 0, 0, 9), 1'000'000).size(), 10u);
+  icalcomponent_free(root);
+}
+
+TEST(EventExpansion, HugeDurationEndsAtTheLastSecondOf9999) {
+  ScopedTimeZone local("UTC");
+  std::string text = calendar(
+      "BEGIN:VEVENT\nUID:d\nDTSTART:20240501T090000Z\nDURATION:P99999999W\nEND:VEVENT\n"
+      "BEGIN:VEVENT\nUID:e\nDTSTART:20240501T090000Z\nDURATION:PT4294967295H4294967295M\nEND:VEVENT\n"
+      "BEGIN:VEVENT\nUID:f\nDTSTART;VALUE=DATE:20240501\nDURATION:P99999999W\nEND:VEVENT\n");
+  auto occurrences = occurrencesOf(text, utc(2024, 5, 1), utc(2024, 5, 2));
+  ASSERT_EQ(occurrences.size(), 3u);
+  for (const auto& o : occurrences) EXPECT_EQ(o.end, utc(9999, 12, 31, 23, 59, 59));
+}
+
+TEST(EventExpansion, FarFutureYearsUpTo9999) {
+  ScopedTimeZone local("UTC");
+  std::string text = calendar(
+      "BEGIN:VEVENT\nUID:one\nDTSTART:30010615T100000Z\nEND:VEVENT\n"
+      "BEGIN:VEVENT\nUID:y\nDTSTART:20000101T120000Z\nRRULE:FREQ=YEARLY\nEND:VEVENT\n");
+  EXPECT_EQ(occurrencesOf(text, utc(3001, 6, 15), utc(3001, 6, 16)).size(), 1u);
+  EXPECT_EQ(occurrencesOf(text, utc(2500, 1, 1), utc(2700, 12, 31, 23, 59, 59)).size(), 201u);
+  auto all = startsOf(occurrencesOf(text, utc(2024, 1, 1), utc(9999, 12, 31, 23, 59, 59)));
+  ASSERT_EQ(all.size(), 9999u - 2024u + 1u + 1u);
+  EXPECT_EQ(all.back(), utc(9999, 1, 1, 12));
+}
+
+TEST(EventExpansion, ZoneRulesOfTheLastKnownYearCarryForward) {
+  ScopedTimeZone local("UTC");
+  // New York's own file and a VTIMEZONE block with the same rules.
+  const std::string block =
+      "BEGIN:VTIMEZONE\nTZID:Eastern\nBEGIN:DAYLIGHT\nDTSTART:20070311T020000\nTZOFFSETFROM:-0500\n"
+      "TZOFFSETTO:-0400\nRRULE:FREQ=YEARLY;BYMONTH=3;BYDAY=2SU\nEND:DAYLIGHT\nBEGIN:STANDARD\n"
+      "DTSTART:20071104T020000\nTZOFFSETFROM:-0400\nTZOFFSETTO:-0500\nRRULE:FREQ=YEARLY;BYMONTH=11;BYDAY=1SU\n"
+      "END:STANDARD\nEND:VTIMEZONE\n";
+  for (std::string tzid : {"America/New_York", "Eastern"}) {
+    std::string text = calendar(block + "BEGIN:VEVENT\nUID:s\nDTSTART;TZID=" + tzid +
+                                ":26000704T100000\nEND:VEVENT\nBEGIN:VEVENT\nUID:w\nDTSTART;TZID=" + tzid +
+                                ":98000115T100000\nEND:VEVENT\n");
+    EXPECT_EQ(startsOf(occurrencesOf(text, utc(2600, 7, 1), utc(2600, 7, 8))), std::vector<Instant>{utc(2600, 7, 4, 14)})
+        << tzid;
+    EXPECT_EQ(startsOf(occurrencesOf(text, utc(9800, 1, 1), utc(9800, 2, 1))), std::vector<Instant>{utc(9800, 1, 15, 15)})
+        << tzid;
+  }
+}
+
+TEST(EventExpansion, RunawayTimeZoneRuleIsLeftOut) {
+  ScopedTimeZone local("UTC");
+  // A daylight rule that would change the offset every second: only its
+  // first change counts, and the yearly standard one follows it.
+  std::string text = calendar(
+      "BEGIN:VTIMEZONE\nTZID:Odd\nBEGIN:DAYLIGHT\nDTSTART:19700101T000000\nTZOFFSETFROM:+0100\nTZOFFSETTO:+0200\n"
+      "RRULE:FREQ=SECONDLY\nEND:DAYLIGHT\nBEGIN:STANDARD\nDTSTART:19701025T030000\nTZOFFSETFROM:+0200\n"
+      "TZOFFSETTO:+0100\nRRULE:FREQ=YEARLY;BYMONTH=10;BYDAY=-1SU\nEND:STANDARD\nEND:VTIMEZONE\n"
+      "BEGIN:VEVENT\nUID:o\nDTSTART;TZID=Odd:20240601T100000\nRRULE:FREQ=DAILY;COUNT=3\nEND:VEVENT\n");
+  EXPECT_EQ(startsOf(occurrencesOf(text, utc(2024, 6, 1), utc(2024, 6, 1, 23))), std::vector<Instant>{utc(2024, 6, 1, 9)});
 }
 
 TEST(CalendarFileParse, RefusesWhatIsNotACalendar) {

@@ -196,7 +196,12 @@ std::vector<Event> IcalStore::events(const EventQuery& query) {
     if (file) found[i].occurrences = file->occurrences(query.start, query.end);
   });
 
+  // A listing may hold millions of occurrences: each file's are let go of
+  // once moved, so they are not held twice.
+  size_t total = 0;
+  for (const Found& f : found) total += f.occurrences.size();
   std::vector<Event> out;
+  out.reserve(total);
   for (size_t i = 0; i < candidates.size(); ++i) {
     const Candidate& candidate = candidates[i];
     if (found[i].summary) cache_.record(candidate.relative, candidate.item->stamp, std::move(*found[i].summary));
@@ -204,6 +209,7 @@ std::vector<Event> IcalStore::events(const EventQuery& query) {
       out.push_back(Event{std::move(o.title), o.start, o.end, o.isAllDay, std::move(o.location), std::move(o.notes),
                           calendarOf(*candidate.collection)});
     }
+    std::vector<EventOccurrence>().swap(found[i].occurrences);
   }
   cache_.save(true);
   std::stable_sort(out.begin(), out.end(), [](const Event& a, const Event& b) { return *a.startDate < *b.startDate; });

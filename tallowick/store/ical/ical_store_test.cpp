@@ -4,6 +4,8 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include <random>
+
 #include "tallowick/store/ical/calendar_file.h"
 #include "tallowick/store/ical/test_support.h"
 
@@ -267,6 +269,59 @@ TEST_F(IcalStoreTest, CacheNeverHidesAnEditAnAdditionOrARemoval) {
   std::filesystem::remove(a);
   EXPECT_EQ(titlesIn(utc(2024, 5, 1), utc(2024, 5, 2)), std::vector<std::string>{"Beta"});
   EXPECT_EQ(titlesIn(utc(2024, 9, 1), utc(2024, 9, 2)), std::vector<std::string>{"Later"});
+}
+
+// A store of rules that end far off or long ago, in zones and as dates, with
+// overrides: listing any window with the cache gives the bytes listing it
+// without one gives.
+TEST_F(IcalStoreTest, WarmCacheListsExactlyWhatAColdRunLists) {
+  ScopedTimeZone local("Europe/Berlin");
+  std::mt19937 random(11);
+  auto pick = [&](int low, int high) { return std::uniform_int_distribution<int>(low, high)(random); };
+  static const char* zones[] = {"", "Z", ";TZID=Europe/Berlin", ";TZID=America/New_York", ";VALUE=DATE"};
+  static const char* freqs[] = {"YEARLY", "MONTHLY", "WEEKLY", "DAILY"};
+  writeFile(root() + "/c/count600.ics",
+            calendar("BEGIN:VEVENT\nUID:y\nSUMMARY:Yearly 600\nDTSTART;VALUE=DATE:20000615\nRRULE:FREQ=YEARLY;COUNT=600\n"
+                     "END:VEVENT\n"));
+  for (int i = 0; i < 80; ++i) {
+    std::string zone = zones[pick(0, 4)];
+    bool date = zone == ";VALUE=DATE";
+    char start[32];
+    std::snprintf(start, sizeof start, date ? "%04d%02d%02d" : "%04d%02d%02dT%02d%02d00", pick(1700, 2700), pick(1, 12),
+                  pick(1, 28), pick(0, 23), pick(0, 59));
+    std::string dtstart = std::string(start) + (zone == "Z" ? "Z" : "");
+    std::string prefix = zone == "Z" ? "" : zone;
+    int freq = pick(0, 3);
+    std::string rule = std::string("FREQ=") + freqs[freq] + ";INTERVAL=" + std::to_string(pick(1, 3));
+    int ending = pick(0, freq == 0 ? 2 : 1);
+    if (ending == 0) rule += ";COUNT=" + std::to_string(pick(1, freq == 0 ? 700 : 3000));
+    if (ending == 1) rule += ";UNTIL=" + std::to_string(pick(1800, 9000)) + "0101" + (date ? "" : "T000000Z");
+    std::string body = "BEGIN:VEVENT\nUID:e" + std::to_string(i) + "\nSUMMARY:Event " + std::to_string(i) + "\nDTSTART" +
+                       prefix + ":" + dtstart + "\n" + (date ? "" : "DURATION:PT" + std::to_string(pick(0, 90)) + "M\n") +
+                       "RRULE:" + rule + "\nEND:VEVENT\n";
+    if (pick(0, 3) == 0)
+      body += "BEGIN:VEVENT\nUID:e" + std::to_string(i) + "\nSUMMARY:Moved " + std::to_string(i) +
+              "\nRECURRENCE-ID;RANGE=THISANDFUTURE" + prefix + ":" + dtstart + "\nDTSTART" + prefix + ":" + dtstart +
+              "\nEND:VEVENT\n";
+    writeFile(root() + "/c/e" + std::to_string(i) + ".ics", calendar(body));
+  }
+  auto list = [&](bool cached, Instant start, Instant end) {
+    IcalStoreConfig c = config();
+    if (!cached) c.cacheFile.clear();
+    std::string out;
+    for (const Event& e : IcalPlatform(c).openStore()->events({start, end}))
+      out += e.title.value_or("") + " " + std::to_string(e.startDate->time_since_epoch().count()) + " " +
+             std::to_string(e.endDate->time_since_epoch().count()) + (e.isAllDay ? " all-day\n" : "\n");
+    return out;
+  };
+  list(true, utc(2024, 1, 1), utc(2024, 1, 2));  // builds the cache
+  ASSERT_TRUE(std::filesystem::exists(cacheFile()));
+  const std::pair<Instant, Instant> windows[] = {
+      {utc(1750, 1, 1), utc(1750, 12, 31)}, {utc(1999, 12, 25), utc(2000, 1, 10)}, {utc(2199, 12, 1), utc(2200, 2, 1)},
+      {utc(2500, 6, 1), utc(2500, 6, 30)},  {utc(2582, 1, 1), utc(2583, 12, 31)},  {utc(3001, 1, 1), utc(3001, 3, 1)},
+      {utc(8999, 12, 1), utc(9000, 1, 31)}, {utc(2030, 1, 1), utc(2030, 1, 1)}};
+  for (const auto& [start, end] : windows) EXPECT_EQ(list(true, start, end), list(false, start, end));
+  EXPECT_NE(list(true, utc(2500, 6, 1), utc(2500, 6, 30)).find("Yearly 600"), std::string::npos);
 }
 
 TEST_F(IcalStoreTest, DamagedCacheIsRebuiltSilently) {

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <string_view>
 #include <optional>
 
 #include "tallowick/store/ical/atomic_file.h"
@@ -13,19 +14,37 @@
 namespace tallowick::ical {
 namespace {
 
-// Entries, symbolic links followed, that `keep` turns into values, in byte
-// order of name.
-template <typename T, typename Keep>
-std::vector<T> entries(const std::string& directory, Keep keep) {
+// The status an entry's stamp and type need, symbolic links followed. statx
+// with just these fields, and without syncing with a network server, is the
+// cheapest status call there is; one is made per .ics file of the store on
+// every run, so that an edit in place is never missed.
+bool statusOf(int directory, const char* name, struct stat& info) {
+  struct statx x {};
+  constexpr unsigned mask = STATX_TYPE | STATX_MODE | STATX_SIZE | STATX_MTIME | STATX_CTIME | STATX_INO;
+  if (::statx(directory, name, AT_STATX_DONT_SYNC, mask, &x) != 0) return ::fstatat(directory, name, &info, 0) == 0;
+  if ((x.stx_mask & mask) != mask) return ::fstatat(directory, name, &info, 0) == 0;
+  info = {};
+  info.st_mode = x.stx_mode;
+  info.st_size = static_cast<off_t>(x.stx_size);
+  info.st_ino = x.stx_ino;
+  info.st_mtim = {static_cast<time_t>(x.stx_mtime.tv_sec), static_cast<long>(x.stx_mtime.tv_nsec)};
+  info.st_ctim = {static_cast<time_t>(x.stx_ctime.tv_sec), static_cast<long>(x.stx_ctime.tv_nsec)};
+  return true;
+}
+
+// Entries whose names `wanted` accepts, symbolic links followed, that `keep`
+// turns into values, in byte order of name.
+template <typename T, typename Wanted, typename Keep>
+std::vector<T> entries(const std::string& directory, Wanted wanted, Keep keep) {
   std::vector<T> found;
   DIR* dir = ::opendir(directory.c_str());
   if (!dir) return found;
   while (dirent* entry = ::readdir(dir)) {
-    std::string name = entry->d_name;
-    if (name.empty() || name[0] == '.') continue;
+    std::string_view name = entry->d_name;
+    if (name.empty() || name[0] == '.' || !wanted(name)) continue;
     struct stat info {};
-    if (::fstatat(::dirfd(dir), entry->d_name, &info, 0) != 0) continue;
-    if (std::optional<T> value = keep(name, info)) found.push_back(std::move(*value));
+    if (!statusOf(::dirfd(dir), entry->d_name, info)) continue;
+    if (std::optional<T> value = keep(std::string(name), info)) found.push_back(std::move(*value));
   }
   ::closedir(dir);
   std::sort(found.begin(), found.end(), [](const T& a, const T& b) { return a.name < b.name; });
@@ -50,7 +69,8 @@ FileStamp stampFrom(const struct stat& info) {
 }
 
 std::vector<Collection> listCollections(const std::string& root) {
-  auto directories = entries<Collection>(root, [](const std::string& name, const struct stat& info) {
+  auto any = [](std::string_view) { return true; };
+  auto directories = entries<Collection>(root, any, [](const std::string& name, const struct stat& info) {
     return S_ISDIR(info.st_mode) ? std::optional<Collection>({name, {}}) : std::nullopt;
   });
   for (Collection& c : directories) c.title = titleOf(root + "/" + c.name, c.name);
@@ -64,8 +84,10 @@ std::optional<FileStamp> stampOf(const std::string& path) {
 }
 
 std::vector<Item> listItems(const std::string& directory) {
-  return entries<Item>(directory, [](const std::string& name, const struct stat& info) -> std::optional<Item> {
-    if (!S_ISREG(info.st_mode) || name.size() <= 4 || name.compare(name.size() - 4, 4, ".ics") != 0) return std::nullopt;
+  // The name is looked at first: other files cost no status call.
+  auto ics = [](std::string_view name) { return name.size() > 4 && name.substr(name.size() - 4) == ".ics"; };
+  return entries<Item>(directory, ics, [](const std::string& name, const struct stat& info) -> std::optional<Item> {
+    if (!S_ISREG(info.st_mode)) return std::nullopt;
     return Item{name, stampFrom(info)};
   });
 }

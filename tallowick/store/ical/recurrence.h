@@ -1,0 +1,81 @@
+#pragma once
+// Recurrence rules (RRULE) expanded on wall-clock seconds, for any year from
+// 0001 to 9999. libical's own iterator walks every occurrence from DTSTART
+// and stops in 2582; this one starts at the window in closed form, so a
+// listing costs what it lists, however old the rule is.
+//
+// Wall-clock seconds count from 1970-01-01T00:00:00 of the rule's own clock
+// (no zone): turning them into instants is the caller's business.
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <stdexcept>
+#include <vector>
+
+namespace tallowick::ical {
+
+// Days since 1970-01-01 of a proleptic Gregorian date, and back.
+int64_t daysFromCivil(int64_t year, int month, int day);
+struct CivilDate {
+  int64_t year;
+  int month;
+  int day;
+};
+CivilDate civilFromDays(int64_t days);
+int64_t wallSeconds(int64_t year, int month, int day, int hour, int minute, int second);
+
+// The last second of 9999-12-31 and the first of 0001-01-01: nothing is
+// expanded beyond them.
+inline constexpr int64_t latestWall = 253402300799;
+inline constexpr int64_t earliestWall = -62135596800;
+
+enum class Frequency { secondly, minutely, hourly, daily, weekly, monthly, yearly };
+
+struct WeekdayNum {
+  int ordinal = 0;  // 0: every such weekday; else the n-th (negative from the end)
+  int weekday = 0;  // 0 = Monday ... 6 = Sunday
+};
+
+struct RecurrenceRule {
+  Frequency freq = Frequency::daily;
+  int64_t interval = 1;
+  int64_t count = 0;             // 0: no COUNT
+  std::optional<int64_t> until;  // wall seconds, inclusive
+  std::vector<int> bySecond, byMinute, byHour, byMonthDay, byYearDay, byWeekNo, byMonth, bySetPos;
+  std::vector<WeekdayNum> byDay;
+  int weekStart = 0;  // Monday
+};
+
+// Thrown when an expansion would take more steps than it was given.
+class BudgetExceeded : public std::runtime_error {
+ public:
+  BudgetExceeded() : std::runtime_error("recurrence expansion budget exceeded") {}
+};
+
+// Steps an expansion may take; shared by everything expanded for one file.
+class StepBudget {
+ public:
+  explicit StepBudget(int64_t steps) : left_(steps) {}
+  void spend(int64_t steps = 1) {
+    left_ -= steps;
+    if (left_ < 0) throw BudgetExceeded();
+  }
+  int64_t left() const { return left_; }
+
+ private:
+  int64_t left_;
+};
+
+// Calls `emit` with every start the rule gives after `dtstart` (DTSTART itself
+// is the caller's: it always counts as the first occurrence, also for COUNT)
+// that lies in [from, to], in increasing order. With `dateOnly` the times of
+// day are left out (all starts are midnights). Throws BudgetExceeded.
+void expandRule(const RecurrenceRule& rule, int64_t dtstart, bool dateOnly, int64_t from, int64_t to,
+                StepBudget& budget, const std::function<void(int64_t)>& emit);
+
+// The last start of a rule that ends (COUNT or UNTIL), DTSTART included;
+// nothing when it repeats for ever. Throws BudgetExceeded.
+std::optional<int64_t> lastStartOf(const RecurrenceRule& rule, int64_t dtstart, bool dateOnly, StepBudget& budget);
+
+}  // namespace tallowick::ical
