@@ -3,12 +3,15 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
-#include <stdexcept>
 #include <thread>
+
+#include "common/error_line.h"
+#include "text/utf8.h"
 
 namespace vantrel {
 namespace {
@@ -25,53 +28,45 @@ void writeAll(int fd, const std::string& text) {
   }
 }
 
-[[noreturn]] void finish(std::exception_ptr error, const ErrorDescriber& describe) {
+[[noreturn]] void finish(std::exception_ptr error) {
+  errno = 0;
   std::cout.flush();
   bool flushed = !std::cout.fail() && std::fflush(stdout) == 0 && !std::ferror(stdout);
-  if (!error && !flushed) {
-    error = std::make_exception_ptr(
-        std::runtime_error(std::string("Failed to write to standard output: ") + std::strerror(errno)));
-  }
+  if (!error && !flushed) error = std::make_exception_ptr(OutputWriteError(errno));
   if (!error) std::_Exit(0);
-  std::string line;
-  try {
-    line = describe(error);
-  } catch (...) {
-    line = "Unknown error";
-  }
+  std::string line = describeError(error);
   line.push_back('\n');
   writeAll(STDERR_FILENO, line);
   std::_Exit(1);
 }
 
-}  // namespace
-
-std::string oneLine(std::string text) {
-  for (char& c : text)
-    if (c == '\n' || c == '\r') c = ' ';
-  if (text.find_first_not_of(' ') == std::string::npos) return "Unknown error";
+std::string writeFailure(int errorNumber) {
+  std::string text = "Failed to write to standard output";
+  if (errorNumber != 0) text += std::string(": ") + std::strerror(errorNumber);
   return text;
 }
 
-std::string describeForeignError(std::exception_ptr error) {
-  try {
-    std::rethrow_exception(error);
-  } catch (const std::exception& e) {
-    return oneLine(e.what());
-  } catch (...) {
-    return "Unknown error";
-  }
+}  // namespace
+
+OutputWriteError::OutputWriteError(int errorNumber) : std::runtime_error(writeFailure(errorNumber)) {}
+
+std::vector<std::string> commandLineArguments(int argc, char** argv) {
+  std::vector<std::string> args;
+  args.reserve(static_cast<size_t>(argc));
+  for (int i = 0; i < argc; ++i) args.push_back(text::repairUtf8(argv[i]));
+  return args;
 }
 
-void runJobAndPark(std::function<void()> dispatch, ErrorDescriber describe) {
-  std::thread job([dispatch = std::move(dispatch), describe = std::move(describe)] {
+void runJobAndPark(std::function<void()> dispatch) {
+  std::signal(SIGPIPE, SIG_IGN);
+  std::thread job([dispatch = std::move(dispatch)] {
     std::exception_ptr error;
     try {
       dispatch();
     } catch (...) {
       error = std::current_exception();
     }
-    finish(error, describe);
+    finish(error);
   });
   job.detach();
   for (;;) ::pause();

@@ -1,5 +1,8 @@
 #include "orvendel/stream_chat.h"
 
+#include <cerrno>
+
+#include "common/job.h"
 #include "orvendel/chat.h"
 #include "orvendel/session.h"
 #include "orvendel/stream_delta.h"
@@ -14,6 +17,9 @@ void StreamChunkWriter::write(const StreamChunk& chunk) {
   buffer_.push_back('\n');
   out_.write(buffer_.data(), static_cast<std::streamsize>(buffer_.size()));
   out_.flush();
+  // The host has gone or cannot take more: every later line would be lost
+  // too, so the model need not be read any further.
+  if (!out_) throw vantrel::OutputWriteError(errno);
 }
 
 void runStreamChat(ModelPlatform& platform, std::ostream& out, const std::string& requestPath) {

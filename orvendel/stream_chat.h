@@ -12,7 +12,8 @@ namespace orvendel {
 
 // Writes StreamChunk lines, one encode buffer for the whole run. Never throws
 // on a line it cannot encode: such a line is dropped. Flushes after each line
-// so the host sees it at once.
+// so the host sees it at once, and throws vantrel::OutputWriteError when the
+// line could not be written.
 class StreamChunkWriter {
  public:
   explicit StreamChunkWriter(std::ostream& out) : out_(out) {}
@@ -25,6 +26,8 @@ class StreamChunkWriter {
 
 // Prepares like runChat, then streams the answer. A stream error passes
 // through unchanged; lines already written stay and no "done" line follows.
+// The first line that cannot be written ends the run with OutputWriteError,
+// without reading the rest of the stream.
 void runStreamChat(ModelPlatform& platform, std::ostream& out, const std::string& requestPath);
 
 }  // namespace orvendel

@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+
+#include "common/job.h"
+
 #include "orvendel/fake_model.h"
 #include "orvendel/helper_error.h"
 #include "orvendel/test_support.h"
@@ -87,6 +91,37 @@ TEST_F(RunStreamChatTest, ABlankPromptWritesNothing) {
   }
   EXPECT_EQ(out.text(), "");
   EXPECT_TRUE(out.flushes().empty());
+}
+
+// Takes `lines` flushes, then fails like a pipe whose reader has gone.
+class ClosingStream : public std::ostream {
+ public:
+  explicit ClosingStream(int lines) : std::ostream(&buffer_) { buffer_.left = lines; }
+
+ private:
+  struct Buffer : std::stringbuf {
+    int left = 0;
+    int sync() override {
+      if (left-- > 0) return 0;
+      errno = EPIPE;
+      return -1;
+    }
+  };
+  Buffer buffer_;
+};
+
+TEST_F(RunStreamChatTest, TheFirstLineThatCannotBeWrittenEndsTheRunWithoutReadingOn) {
+  ClosingStream closing(1);
+  std::vector<size_t> asked;
+  platform.model.beforeStreamStep = [&](size_t index) { asked.push_back(index); };
+  platform.model.streamSteps = {Step::snapshot("a"), Step::snapshot("ab"), Step::snapshot("abc")};
+  try {
+    runStreamChat(platform, closing, request.path());
+    FAIL() << "no error";
+  } catch (const vantrel::OutputWriteError& e) {
+    EXPECT_STREQ(e.what(), "Failed to write to standard output: Broken pipe");
+  }
+  EXPECT_EQ(asked, (std::vector<size_t>{0, 1}));
 }
 
 TEST(StreamChunkWriter, DropsALineThatIsNotValidUtf8AndGoesOn) {

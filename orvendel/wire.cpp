@@ -2,6 +2,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "common/json_failure.h"
 #include "common/request_file.h"
 #include "orvendel/helper_error.h"
 #include "text/json_string.h"
@@ -55,8 +56,8 @@ ChatRequest decodeChatRequest(const std::string& bytes, const std::string& path)
   json document;
   try {
     document = json::parse(bytes);
-  } catch (const json::parse_error& e) {
-    decoder.fail("not valid JSON (error at byte " + std::to_string(e.byte) + ")");
+  } catch (const json::exception& e) {
+    decoder.fail(vantrel::describeJsonFailure(e));
   }
   if (!document.is_object()) decoder.fail("the top-level value must be an object, not " + Decoder::typeName(document));
 

@@ -62,9 +62,12 @@ TEST(ReadChatRequest, WrongShapesNameTheFileAndTheProblem) {
   EXPECT_EQ(decodeError(R"({"userMessage":"x","history":[{"role":"user"}]})"),
             prefix + "history element 0: member \"content\" is missing");
   EXPECT_EQ(decodeError(R"(["userMessage"])"), prefix + "the top-level value must be an object, not an array");
-  EXPECT_EQ(decodeError(""), prefix + "not valid JSON (error at byte 1)");
+  EXPECT_EQ(decodeError(""), prefix + "not valid JSON at byte 1: unexpected end of input; expected '[', '{', or a literal");
   EXPECT_EQ(decodeError(R"({"userMessage":"x","history":[]} trailing)").rfind(prefix + "not valid JSON", 0), 0u);
-  EXPECT_EQ(decodeError("{\"userMessage\":\"\xff\",\"history\":[]}"), prefix + "not valid JSON (error at byte 17)");
+  EXPECT_EQ(decodeError("{\"userMessage\":\"\xff\",\"history\":[]}"),
+            prefix + "not valid JSON at byte 17: invalid string: ill-formed UTF-8 byte");
+  // nlohmann throws a different exception type for this one.
+  EXPECT_EQ(decodeError(R"({"userMessage":"x","history":[],"n":1e400})"), prefix + "not valid JSON: a number is out of range");
 }
 
 TEST(ReadChatRequest, FileErrorsComeFromTheFileLayer) {

@@ -1,6 +1,5 @@
 #include "tallowick/dispatch.h"
 
-#include "common/job.h"
 #include "tallowick/access.h"
 #include "tallowick/add_reminder.h"
 #include "tallowick/complete_reminder.h"
@@ -33,16 +32,6 @@ void dispatch(const std::vector<std::string>& args, CalendarPlatform& platform, 
     runRequestAccess(platform, out, args[2]);
   } else {
     throw HelperError::usage("Unknown subcommand: " + command);
-  }
-}
-
-std::string describeError(std::exception_ptr error) {
-  try {
-    std::rethrow_exception(error);
-  } catch (const HelperError& e) {
-    return e.message();
-  } catch (...) {
-    return vantrel::describeForeignError(std::current_exception());
   }
 }
 

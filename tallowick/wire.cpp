@@ -2,9 +2,12 @@
 
 #include <nlohmann/json.hpp>
 
+#include <cerrno>
 #include <cmath>
 
+#include "common/error_line.h"
 #include "common/job.h"
+#include "common/json_failure.h"
 #include "common/request_file.h"
 #include "tallowick/helper_error.h"
 #include "text/json_string.h"
@@ -85,6 +88,7 @@ void print(std::ostream& out, std::string document) {
   if (!vantrel::text::isValidUtf8(document)) throw HelperError::runtime("Failed to encode response");
   document.push_back('\n');
   out << document;
+  if (!out) throw vantrel::OutputWriteError(errno);
 }
 
 // ---- decoding ----
@@ -95,7 +99,7 @@ class Decoder {
     try {
       json_ = nlohmann::json::parse(bytes);
     } catch (const nlohmann::json::exception& e) {
-      fail(std::string("not valid JSON: ") + e.what());
+      fail(vantrel::describeJsonFailure(e));
     }
     if (!json_.is_object()) fail(std::string("the top level must be an object, not ") + article(json_));
   }

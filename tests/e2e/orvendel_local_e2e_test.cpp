@@ -6,7 +6,9 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <nlohmann/json.hpp>
+#include <optional>
 
 #include "orvendel/model/local/testdata/scripted_server.h"
 #include "tests/e2e/process.h"
@@ -26,6 +28,15 @@ std::string chunk(const std::string& content) {
   return "data: {\"choices\":[{\"index\":0,\"delta\":{\"content\":" + nlohmann::json(content).dump() + "}}]}\n\n";
 }
 
+// A ready Ollama-style listing of the model the settings name, plus `chat`.
+std::map<std::string, Answer> readyRoutes(std::optional<Answer> chat = std::nullopt) {
+  std::map<std::string, Answer> routes = {
+      {"GET /health", Answer::json(200, "{}")},
+      {"GET /v1/models", Answer::json(200, R"({"object":"list","data":[{"id":"llama3.2:latest","object":"model"}]})")}};
+  if (chat) routes.emplace(kChat, *chat);
+  return routes;
+}
+
 class OrvendelLocal : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -39,9 +50,18 @@ class OrvendelLocal : public ::testing::Test {
   }
   void TearDown() override { std::filesystem::remove_all(dir_); }
 
-  void writeSettings(const std::string& endpoint) {
-    std::ofstream(dir_ / "vantrel" / "model.json")
-        << nlohmann::json{{"endpoint", endpoint}, {"model", "llama3.2"}, {"languages", {"en", "de"}}}.dump();
+  void writeSettings(const std::string& endpoint, nlohmann::json more = nlohmann::json::object()) {
+    nlohmann::json settings = {{"endpoint", endpoint}, {"model", "llama3.2"}, {"languages", {"en", "de"}}};
+    settings.update(more);
+    std::ofstream(dir_ / "vantrel" / "model.json") << settings.dump();
+  }
+  // A key file of that mode.
+  std::string writeKey(const std::string& key, std::filesystem::perms mode) {
+    auto path = dir_ / "key";
+    std::filesystem::remove(path);
+    std::ofstream(path) << key << "\n";
+    std::filesystem::permissions(path, mode);
+    return path.string();
   }
 
   // A proxy that does not exist: honouring it would break every request.
@@ -56,13 +76,61 @@ class OrvendelLocal : public ::testing::Test {
 };
 
 TEST_F(OrvendelLocal, StatusReportsAReadyRuntime) {
-  scripted::ScriptedServer server({{"GET /health", Answer::json(200, R"({"status":"ok"})")}});
+  scripted::ScriptedServer server(readyRoutes());
   writeSettings(server.endpoint());
   auto result = e2e::runProcess(ORVENDEL_BIN, {"status"}, options());
   EXPECT_EQ(result.out, R"({"available":true,"modelName":"Apple Intelligence","supportedLanguages":["en","de"]})"
                         "\n");
   EXPECT_EQ(result.err, "");
   EXPECT_EQ(result.status, 0);
+}
+
+TEST_F(OrvendelLocal, StatusIsUnavailableWhenTheRuntimeDoesNotListTheNamedModel) {
+  scripted::ScriptedServer server(readyRoutes());
+  writeSettings(server.endpoint(), {{"model", "llama3.3"}});
+  auto result = e2e::runProcess(ORVENDEL_BIN, {"status"}, options());
+  EXPECT_EQ(result.out, kUnavailable);
+  EXPECT_EQ(result.status, 0);
+}
+
+TEST_F(OrvendelLocal, TheApiKeyFileUnlocksTheRuntimeAndIsNeverPrinted) {
+  using P = std::filesystem::perms;
+  // llama-server --api-key: /health and /v1/models answer anyone.
+  scripted::ScriptedServer server(
+      readyRoutes(Answer::json(200, R"({"choices":[{"finish_reason":"stop","message":{"content":"Hi"}}]})")),
+      {"--api-key", "s3cret-key"});
+  const std::string ready = R"({"available":true,"modelName":"Apple Intelligence","supportedLanguages":["en","de"]})"
+                            "\n";
+  struct Case {
+    std::string key;
+    P mode;
+    std::string status;
+  };
+  for (const Case& c : {Case{"s3cret-key", P::owner_read | P::owner_write, ready},
+                        Case{"wrong-key", P::owner_read, kUnavailable},
+                        // Refused before any contact: others could read it.
+                        Case{"s3cret-key", P::owner_read | P::owner_write | P::group_read | P::others_read, kUnavailable}}) {
+    writeSettings(server.endpoint(), {{"apiKeyFile", writeKey(c.key, c.mode)}});
+    auto result = e2e::runProcess(ORVENDEL_BIN, {"status"}, options());
+    EXPECT_EQ(result.out, c.status) << c.key;
+    EXPECT_EQ(result.err, "");
+  }
+  writeSettings(server.endpoint(), {{"apiKeyFile", "../key"}});  // relative to the settings' directory
+  writeKey("s3cret-key", P::owner_read);
+  auto chat = e2e::runProcess(ORVENDEL_BIN, {"chat", request()}, options());
+  EXPECT_EQ(chat.out, "{\"content\":\"Hi\"}\n");
+  EXPECT_EQ(chat.status, 0);
+  EXPECT_EQ(server.requests().back().headers["authorization"], "Bearer s3cret-key");
+
+  // A wrong key that the runtime quotes back: the failure line hides it.
+  scripted::ScriptedServer echo({{"GET /health", Answer::json(200, "{}")},
+                                 {"GET /v1/models", Answer::json(200, R"({"data":[{"id":"llama3.2"}]})")},
+                                 {kChat, Answer::json(401, R"({"error":{"message":"Invalid API Key: s3cret-key"}})")}});
+  writeSettings(echo.endpoint(), {{"apiKeyFile", writeKey("s3cret-key", P::owner_read)}});
+  auto refused = e2e::runProcess(ORVENDEL_BIN, {"stream-chat", request()}, options());
+  EXPECT_EQ(refused.out, "");
+  EXPECT_EQ(refused.err, "Local model answered HTTP 401: Invalid API Key: <API key>\n");
+  EXPECT_EQ(refused.status, 1);
 }
 
 TEST_F(OrvendelLocal, StatusIsUnavailableWhenNothingListensOrTheEndpointIsRemote) {
@@ -78,8 +146,7 @@ TEST_F(OrvendelLocal, StatusIsUnavailableWhenNothingListensOrTheEndpointIsRemote
 
 TEST_F(OrvendelLocal, ChatSendsTheConversationAndPrintsTheAnswer) {
   scripted::ScriptedServer server(
-      {{"GET /health", Answer::json(200, "{}")},
-       {kChat, Answer::json(200, R"({"choices":[{"index":0,"message":{"role":"assistant","content":"Hi / you\n"}}]})")}});
+      readyRoutes(Answer::json(200, R"({"choices":[{"index":0,"message":{"role":"assistant","content":"Hi / you\n"}}]})")));
   writeSettings(server.endpoint());
   auto result = e2e::runProcess(ORVENDEL_BIN, {"chat", request()}, options());
   EXPECT_EQ(result.out, "{\"content\":\"Hi \\/ you\\n\"}\n");
@@ -87,8 +154,9 @@ TEST_F(OrvendelLocal, ChatSendsTheConversationAndPrintsTheAnswer) {
   EXPECT_EQ(result.status, 0);
 
   auto requests = server.requests();
-  ASSERT_EQ(requests.size(), 2u);
-  auto body = nlohmann::json::parse(requests[1].body);
+  ASSERT_EQ(requests.back().path, "/v1/chat/completions");
+  EXPECT_EQ(requests.back().headers.count("authorization"), 0u);
+  auto body = nlohmann::json::parse(requests.back().body);
   EXPECT_EQ(body["model"], "llama3.2");
   EXPECT_EQ(body["messages"], nlohmann::json::parse(R"([
     {"role":"system","content":"Be brief."}, {"role":"user","content":"Earlier"},
@@ -96,13 +164,12 @@ TEST_F(OrvendelLocal, ChatSendsTheConversationAndPrintsTheAnswer) {
 }
 
 TEST_F(OrvendelLocal, StreamChatPrintsEachTokenAsItArrives) {
-  scripted::ScriptedServer server(
-      {{"GET /health", Answer::json(200, "{}")},
-       {kChat, Answer()
+  scripted::ScriptedServer server(readyRoutes(
+      Answer()
                    .send("data: {\"choices\":[{\"index\":0,\"delta\":{\"role\":\"assistant\",\"content\":null}}]}\n\n" +
                          chunk("Hel"))
                    .wait()
-                   .send(chunk("lo \"w\xC3\xB6rld\"\n") + ": keep-alive\n\n" + chunk("!") + "data: [DONE]\n\n")}});
+                   .send(chunk("lo \"w\xC3\xB6rld\"\n") + ": keep-alive\n\n" + chunk("!") + "data: [DONE]\n\n")));
   writeSettings(server.endpoint());
   e2e::RunningProcess process(ORVENDEL_BIN, {"stream-chat", request()}, options());
   EXPECT_EQ(process.readLine(10s), R"({"type":"token","content":"Hel"})");
@@ -118,10 +185,9 @@ TEST_F(OrvendelLocal, StreamChatPrintsEachTokenAsItArrives) {
 
 TEST_F(OrvendelLocal, AStreamThatBreaksKeepsItsLinesAndFails) {
   scripted::ScriptedServer server(
-      {{"GET /health", Answer::json(200, "{}")},
-       {kChat, Answer().send(chunk("Once") +
-                             R"(data: {"error":{"message":"model runner has unexpectedly stopped","type":"api_error"}})"
-                             "\n\n")}});
+      readyRoutes(Answer().send(chunk("Once") +
+                                R"(data: {"error":{"message":"model runner has unexpectedly stopped","type":"api_error"}})"
+                                "\n\n")));
   writeSettings(server.endpoint());
   auto result = e2e::runProcess(ORVENDEL_BIN, {"stream-chat", request()}, options());
   EXPECT_EQ(result.out, "{\"type\":\"token\",\"content\":\"Once\"}\n");
@@ -130,12 +196,36 @@ TEST_F(OrvendelLocal, AStreamThatBreaksKeepsItsLinesAndFails) {
 }
 
 TEST_F(OrvendelLocal, StreamChatCutOffIsAFailure) {
-  scripted::ScriptedServer server({{"GET /health", Answer::json(200, "{}")}, {kChat, Answer().send(chunk("Once"))}});
+  scripted::ScriptedServer server(readyRoutes(Answer().send(chunk("Once"))));
   writeSettings(server.endpoint());
   auto result = e2e::runProcess(ORVENDEL_BIN, {"stream-chat", request()}, options());
   EXPECT_EQ(result.out, "{\"type\":\"token\",\"content\":\"Once\"}\n");
   EXPECT_EQ(result.err, "Local model's answer was cut off: the stream ended without [DONE]\n");
   EXPECT_EQ(result.status, 1);
+}
+
+// The runtime stopped at its length limit but closed the stream as usual: the
+// host must not take the half answer for a whole one.
+TEST_F(OrvendelLocal, AnAnswerCutOffAtTheLengthLimitIsAFailureInBothChats) {
+  const std::string cutOff =
+      "Local model's answer was cut off: the runtime stopped it at its length limit (context or token limit)\n";
+  scripted::ScriptedServer streamed(
+      readyRoutes(Answer().send(scripted::readFile(scripted::testdataPath("llama_server_length.sse")))));
+  writeSettings(streamed.endpoint());
+  auto stream = e2e::runProcess(ORVENDEL_BIN, {"stream-chat", request()}, options());
+  EXPECT_EQ(stream.out,
+            "{\"type\":\"token\",\"content\":\"Once upon\"}\n"
+            "{\"type\":\"token\",\"content\":\" a time\"}\n");
+  EXPECT_EQ(stream.err, cutOff);
+  EXPECT_EQ(stream.status, 1);
+
+  scripted::ScriptedServer whole(readyRoutes(Answer::json(
+      200, R"({"choices":[{"finish_reason":"length","index":0,"message":{"role":"assistant","content":"Once upon"}}]})")));
+  writeSettings(whole.endpoint());
+  auto chat = e2e::runProcess(ORVENDEL_BIN, {"chat", request()}, options());
+  EXPECT_EQ(chat.out, "");
+  EXPECT_EQ(chat.err, cutOff);
+  EXPECT_EQ(chat.status, 1);
 }
 
 }  // namespace

@@ -34,6 +34,17 @@ int spawn(const std::string& binary, const std::vector<std::string>& args, const
           int& errFd) {
   int outPipe[2], errPipe[2];
   if (::pipe2(outPipe, O_CLOEXEC) != 0 || ::pipe2(errPipe, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
+  if (options.closedStdout) {
+    ::close(outPipe[0]);
+    outPipe[0] = -1;
+  }
+  int inPipe[2] = {-1, -1};
+  if (!options.input.empty()) {
+    if (options.input.size() > 65536 || ::pipe2(inPipe, O_CLOEXEC) != 0 ||
+        ::write(inPipe[1], options.input.data(), options.input.size()) != static_cast<ssize_t>(options.input.size()))
+      throw std::runtime_error("cannot prepare stdin");
+    ::close(inPipe[1]);
+  }
   std::vector<std::string> env = buildEnvironment(options);
   std::vector<char*> argv{const_cast<char*>(binary.c_str())};
   for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
@@ -46,14 +57,14 @@ int spawn(const std::string& binary, const std::vector<std::string>& args, const
   if (pid < 0) throw std::runtime_error("fork failed");
   if (pid == 0) {
     ::setsid();
-    int devNull = ::open("/dev/null", O_RDONLY);
-    ::dup2(devNull, 0);
+    ::dup2(inPipe[0] >= 0 ? inPipe[0] : ::open("/dev/null", O_RDONLY), 0);
     ::dup2(outPipe[1], 1);
     ::dup2(errPipe[1], 2);
     if (!options.workingDirectory.empty() && ::chdir(options.workingDirectory.c_str()) != 0) ::_exit(126);
     ::execve(binary.c_str(), argv.data(), envp.data());
     ::_exit(127);
   }
+  if (inPipe[0] >= 0) ::close(inPipe[0]);
   ::close(outPipe[1]);
   ::close(errPipe[1]);
   outFd = outPipe[0];
@@ -61,13 +72,27 @@ int spawn(const std::string& binary, const std::vector<std::string>& args, const
   return pid;
 }
 
-// Reads both pipes to their end.
-void drain(int outFd, int errFd, std::string& out, std::string& err) {
+// Reads both pipes to their end. With a deadline, kills the process group
+// `pid` once it passes and returns true; the pipes still close as it dies.
+bool drain(int outFd, int errFd, std::string& out, std::string& err, int pid = -1,
+           std::optional<std::chrono::steady_clock::time_point> deadline = std::nullopt) {
+  // poll skips a negative descriptor: a stdout that was closed from the start.
   pollfd fds[2] = {{outFd, POLLIN, 0}, {errFd, POLLIN, 0}};
-  int open = 2;
+  int open = (outFd >= 0) + (errFd >= 0);
+  bool killed = false;
   char buffer[65536];
   while (open > 0) {
-    if (::poll(fds, 2, -1) < 0) continue;
+    int wait = -1;
+    if (deadline && !killed) {
+      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(*deadline - std::chrono::steady_clock::now());
+      if (left.count() <= 0) {
+        ::kill(-pid, SIGKILL);
+        killed = true;
+      } else {
+        wait = static_cast<int>(left.count()) + 1;
+      }
+    }
+    if (::poll(fds, 2, wait) <= 0) continue;
     for (int i = 0; i < 2; ++i) {
       if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
       ssize_t n = ::read(fds[i].fd, buffer, sizeof buffer);
@@ -80,6 +105,7 @@ void drain(int outFd, int errFd, std::string& out, std::string& err) {
       }
     }
   }
+  return killed;
 }
 
 int waitFor(int pid) {
@@ -98,7 +124,9 @@ ProcessResult runProcess(const std::string& binary, const std::vector<std::strin
   ProcessResult result;
   int outFd, errFd;
   int pid = spawn(binary, args, options, outFd, errFd);
-  drain(outFd, errFd, result.out, result.err);
+  std::optional<std::chrono::steady_clock::time_point> deadline;
+  if (options.timeout.count() > 0) deadline = std::chrono::steady_clock::now() + options.timeout;
+  result.timedOut = drain(outFd, errFd, result.out, result.err, pid, deadline);
   result.status = waitFor(pid);
   return result;
 }

@@ -16,12 +16,22 @@ struct ProcessOptions {
   // process's environment. DISPLAY and WAYLAND_DISPLAY are removed unless set here.
   std::map<std::string, std::optional<std::string>> env;
   std::string workingDirectory;  // empty: this process's
+  // Stdout is a pipe whose reading end is closed before the process starts,
+  // as when the host has gone away; ProcessResult::out stays empty.
+  bool closedStdout = false;
+  // What the process reads on stdin (at most a pipe's buffer, 64 KiB); empty
+  // means /dev/null.
+  std::string input{};
+  // runProcess only: past this, the process and everything it started are
+  // killed (the process runs in a session of its own). Zero: no limit.
+  std::chrono::milliseconds timeout{0};
 };
 
 struct ProcessResult {
   std::string out;
   std::string err;
   int status = -1;  // exit status, or 128 + signal
+  bool timedOut = false;
 };
 
 ProcessResult runProcess(const std::string& binary, const std::vector<std::string>& args,

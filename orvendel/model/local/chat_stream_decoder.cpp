@@ -20,6 +20,11 @@ std::string unexpectedEvent(const std::string& what) {
   return "Local model sent an unexpected stream event: " + what;
 }
 
+std::string eventTooLarge() {
+  return unexpectedEvent("one event is larger than " + std::to_string(kMaxEventBytes >> 20) +
+                         " MiB, the most this helper accepts");
+}
+
 }  // namespace
 
 void ChatStreamDecoder::fail(std::string message) {
@@ -42,6 +47,7 @@ void ChatStreamDecoder::feed(std::string_view bytes) {
     if (c == '\r' && pending_[i + 1] == '\n') ++i;
     start = i + 1;
   }
+  if (!done_ && pending_.size() - start + data_.size() > kMaxEventBytes) fail(eventTooLarge());
   if (done_) {
     pending_.clear();
     scanned_ = 0;
@@ -63,6 +69,7 @@ void ChatStreamDecoder::processLine(std::string_view line) {
   if (!value.empty() && value.front() == ' ') value.remove_prefix(1);
   if (field == "data") {
     sawField_ = true;
+    if (data_.size() + value.size() + 1 > kMaxEventBytes) return fail(eventTooLarge());
     if (hasData_) data_ += '\n';
     data_.append(value);
     hasData_ = true;
@@ -108,18 +115,24 @@ void ChatStreamDecoder::handleData(std::string_view data) {
     return fail(unexpectedEvent("choices[0] is not an object"));
   }
   auto delta = choice.find("delta");
-  if (delta == choice.end() || !delta->is_object()) return;
-  // Only "content" is answer text; "reasoning_content" and "reasoning" are
-  // the model thinking aloud.
-  auto content = delta->find("content");
-  if (content == delta->end() || content->is_null()) return;
-  if (!content->is_string()) {
-    return fail(unexpectedEvent("delta.content is not text"));
+  if (delta != choice.end() && delta->is_object()) {
+    // Only "content" is answer text; "reasoning_content" and "reasoning" are
+    // the model thinking aloud.
+    auto content = delta->find("content");
+    if (content != delta->end() && !content->is_null()) {
+      if (!content->is_string()) {
+        return fail(unexpectedEvent("delta.content is not text"));
+      }
+      const auto& piece = content->get_ref<const std::string&>();
+      if (!piece.empty()) {
+        text_ += piece;
+        snapshotEnds_.push_back(text_.size());
+      }
+    }
   }
-  const auto& piece = content->get_ref<const std::string&>();
-  if (piece.empty()) return;
-  text_ += piece;
-  snapshotEnds_.push_back(text_.size());
+  // The text that came with it still counts, but the answer is incomplete:
+  // ending it with [DONE] as usual would pass it off as whole.
+  if (choiceWasCutOff(choice)) fail(kCutOffMessage);
 }
 
 void ChatStreamDecoder::finish() {

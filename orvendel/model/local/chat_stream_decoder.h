@@ -15,10 +15,17 @@
 
 namespace orvendel::local {
 
+// The most bytes one event may hold, its lines and their line ends counted.
+// Real events hold a few words; this bound only keeps a broken or hostile
+// runtime (a line that never ends) from taking the memory of the machine.
+inline constexpr size_t kMaxEventBytes = size_t{16} << 20;
+
 class ChatStreamDecoder {
  public:
-  // Takes the next piece of the body. An error event, or an event that is
-  // not a chat completion chunk, ends the stream as a failure.
+  // Takes the next piece of the body. An error event, an event that is not
+  // a chat completion chunk, one larger than kMaxEventBytes, or a chunk
+  // that ends the answer at the runtime's length limit, ends the stream as a
+  // failure.
   void feed(std::string_view bytes);
 
   // The body ended. Unless "data: [DONE]" was seen, that is a failure: the

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "orvendel/model/language_model.h"
+#include "orvendel/model/local/responses.h"
 #include "orvendel/model/local/testdata/scripted_server.h"
 
 namespace orvendel::local {
@@ -99,6 +100,24 @@ TEST(ChatStreamDecoder, AnAnswerWithoutDoneIsCutOff) {
   EXPECT_EQ(error, "Local model ended the answer without sending anything");
 }
 
+TEST(ChatStreamDecoder, AnAnswerStoppedAtTheLengthLimitFailsAfterItsText) {
+  // llama-server sends the reason in a chunk of its own, Ollama with the last
+  // text; both then end with [DONE] as if all were well.
+  for (const char* name : {"llama_server_length.sse", "ollama_length.sse"}) {
+    std::string error;
+    EXPECT_EQ(decode({scripted::readFile(scripted::testdataPath(name))}, &error),
+              (Snapshots{"Once upon", "Once upon a time"}))
+        << name;
+    EXPECT_EQ(error, kCutOffMessage) << name;
+  }
+  std::string error;
+  EXPECT_EQ(decode({"data: {\"choices\":[{\"delta\":{\"content\":\"a\"},\"finish_reason\":\"stop\"}]}\n\n"
+                    "data: [DONE]\n\n"},
+                   &error),
+            Snapshots{"a"});
+  EXPECT_EQ(error, "");
+}
+
 TEST(ChatStreamDecoder, EventsThatAreNotChunksFail) {
   std::string error;
   decode({"data: {not json}\n\n"}, &error);
@@ -107,6 +126,34 @@ TEST(ChatStreamDecoder, EventsThatAreNotChunksFail) {
   EXPECT_EQ(error, "Local model sent an unexpected stream event: delta.content is not text");
   decode({"<html>oops</html>"}, &error);
   EXPECT_EQ(error, "Local model sent an unexpected response: not an event stream");
+}
+
+TEST(ChatStreamDecoder, OneEventIsBoundedAndTheErrorSaysSo) {
+  const std::string kTooLarge =
+      "Local model sent an unexpected stream event: one event is larger than 16 MiB, the most this helper accepts";
+  const std::string piece(1 << 16, 'x');
+  // A line that never ends, and an event of many lines that never ends: each
+  // is refused once it passes the bound, not when the body is over.
+  for (const std::string& repeated : {piece, "data: " + piece + "\n"}) {
+    ChatStreamDecoder decoder;
+    decoder.feed("data: {\"choices\":[{\"delta\":{\"content\":\"");
+    size_t fed = 0;
+    while (!decoder.done() && fed <= 2 * kMaxEventBytes) {
+      decoder.feed(repeated);
+      fed += repeated.size();
+    }
+    EXPECT_LE(fed, kMaxEventBytes + repeated.size());
+    try {
+      decoder.takeSnapshot();
+      ADD_FAILURE() << "no error";
+    } catch (const ModelError& e) {
+      EXPECT_EQ(e.what(), kTooLarge);
+    }
+  }
+  // Well below the bound, a large event is an ordinary one.
+  std::string big(4 << 20, 'y');
+  EXPECT_EQ(decode({"data: {\"choices\":[{\"delta\":{\"content\":\"" + big + "\"}}]}\n\ndata: [DONE]\n\n"}),
+            Snapshots{big});
 }
 
 TEST(ChatStreamDecoder, InvalidBytesInAnEventAreRepaired) {

@@ -25,7 +25,7 @@ class LocalModelPlatform : public ModelPlatform {
 
 std::unique_ptr<ModelPlatform> makeDefaultModelPlatform() {
   auto path = local::modelSettingsPath(std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME"));
-  return std::make_unique<LocalModelPlatform>(local::loadModelSettings(path));
+  return std::make_unique<LocalModelPlatform>(local::loadModelSettings(path, std::getenv("HOME")));
 }
 
 }  // namespace orvendel

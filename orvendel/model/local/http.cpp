@@ -70,12 +70,17 @@ Easy makeEasy(const std::string& url, char* errorBuffer) {
   return easy;
 }
 
-HeaderList jsonPostHeaders(bool eventStream) {
+curl_slist* withApiKey(curl_slist* list, const std::optional<std::string>& apiKey) {
+  if (!apiKey) return list;
+  return curl_slist_append(list, ("Authorization: Bearer " + *apiKey).c_str());
+}
+
+HeaderList jsonPostHeaders(bool eventStream, const std::optional<std::string>& apiKey) {
   curl_slist* list = curl_slist_append(nullptr, "Content-Type: application/json");
   list = curl_slist_append(list, eventStream ? "Accept: text/event-stream" : "Accept: application/json");
   // No "Expect: 100-continue" round trip for long conversations.
   list = curl_slist_append(list, "Expect:");
-  return HeaderList(list);
+  return HeaderList(withApiKey(list, apiKey));
 }
 
 void setPostBody(CURL* h, const std::string& body, curl_slist* headers) {
@@ -102,17 +107,19 @@ HttpResponse perform(CURL* h, const char* errorBuffer) {
 
 }  // namespace
 
-HttpResponse httpGet(const std::string& url, long totalTimeoutMs) {
+HttpResponse httpGet(const std::string& url, long totalTimeoutMs, const std::optional<std::string>& apiKey) {
   char errorBuffer[CURL_ERROR_SIZE];
   Easy easy = makeEasy(url, errorBuffer);
   curl_easy_setopt(easy.get(), CURLOPT_TIMEOUT_MS, totalTimeoutMs);
+  HeaderList headers(withApiKey(nullptr, apiKey));
+  if (headers) curl_easy_setopt(easy.get(), CURLOPT_HTTPHEADER, headers.get());
   return perform(easy.get(), errorBuffer);
 }
 
-HttpResponse httpPostJson(const std::string& url, const std::string& body) {
+HttpResponse httpPostJson(const std::string& url, const std::string& body, const std::optional<std::string>& apiKey) {
   char errorBuffer[CURL_ERROR_SIZE];
   Easy easy = makeEasy(url, errorBuffer);
-  HeaderList headers = jsonPostHeaders(false);
+  HeaderList headers = jsonPostHeaders(false, apiKey);
   setPostBody(easy.get(), body, headers.get());
   return perform(easy.get(), errorBuffer);
 }
@@ -135,11 +142,12 @@ struct StreamingPost::Handles {
   }
 };
 
-StreamingPost::StreamingPost(const std::string& url, std::string body) : handles_(std::make_unique<Handles>()) {
+StreamingPost::StreamingPost(const std::string& url, std::string body, const std::optional<std::string>& apiKey)
+    : handles_(std::make_unique<Handles>()) {
   Handles& h = *handles_;
   h.body = std::move(body);
   h.easy = makeEasy(url, h.errorBuffer);
-  h.headers = jsonPostHeaders(true);
+  h.headers = jsonPostHeaders(true, apiKey);
   setPostBody(h.easy.get(), h.body, h.headers.get());
   curl_easy_setopt(h.easy.get(), CURLOPT_WRITEFUNCTION, appendToString);
   curl_easy_setopt(h.easy.get(), CURLOPT_WRITEDATA, &h.arrived);

@@ -5,6 +5,9 @@
 // name resolved to. Connecting gives up quickly: on loopback a runtime that
 // is there answers at once.
 //
+// `apiKey`, when given, goes out as "Authorization: Bearer <key>" and nowhere
+// else: not in the URL, the body or any error text.
+//
 // Not thread-safe; one transfer at a time per object.
 
 #include <curl/curl.h>
@@ -31,17 +34,17 @@ struct HttpResponse {
 };
 
 // A GET that gives up after `totalTimeoutMs`. Throws HttpFailure.
-HttpResponse httpGet(const std::string& url, long totalTimeoutMs);
+HttpResponse httpGet(const std::string& url, long totalTimeoutMs, const std::optional<std::string>& apiKey);
 
 // A POST of a JSON body without a total time limit: generation takes as long
 // as it takes. Throws HttpFailure.
-HttpResponse httpPostJson(const std::string& url, const std::string& body);
+HttpResponse httpPostJson(const std::string& url, const std::string& body, const std::optional<std::string>& apiKey);
 
 // A POST of a JSON body whose response body is read piece by piece as it
 // arrives. The request starts with the first pump().
 class StreamingPost {
  public:
-  StreamingPost(const std::string& url, std::string body);
+  StreamingPost(const std::string& url, std::string body, const std::optional<std::string>& apiKey);
   ~StreamingPost();
   StreamingPost(const StreamingPost&) = delete;
   StreamingPost& operator=(const StreamingPost&) = delete;

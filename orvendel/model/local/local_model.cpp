@@ -15,14 +15,32 @@ namespace {
 
 constexpr std::string_view kChatPath = "/v1/chat/completions";
 
+// The failure `e` without the API key in its text: a server may quote the
+// header it refused, and the message goes to the host's log.
+ModelError withoutKey(const std::exception& e, const std::optional<std::string>& apiKey) {
+  constexpr std::string_view kHidden = "<API key>";
+  std::string message = e.what();
+  if (apiKey) {
+    for (size_t at = message.find(*apiKey); at != std::string::npos; at = message.find(*apiKey, at + kHidden.size()))
+      message.replace(at, apiKey->size(), kHidden);
+  }
+  return ModelError(message);
+}
+
+bool keyRefused(const HttpResponse& response) { return response.status == 401 || response.status == 403; }
+
 class LocalResponseStream : public ResponseStream {
  public:
-  LocalResponseStream(const std::string& url, std::string body) : post_(url, std::move(body)) {}
+  LocalResponseStream(const std::string& url, std::string body, const std::optional<std::string>& apiKey)
+      : post_(url, std::move(body), apiKey), apiKey_(apiKey) {}
 
   std::optional<std::string> next() override {
     if (finished_) return std::nullopt;
     try {
       return advance();
+    } catch (const std::exception& e) {
+      finished_ = true;
+      throw withoutKey(e, apiKey_);
     } catch (...) {
       finished_ = true;
       throw;
@@ -61,6 +79,7 @@ class LocalResponseStream : public ResponseStream {
   }
 
   StreamingPost post_;
+  std::optional<std::string> apiKey_;
   ChatStreamDecoder decoder_;
   std::string errorBody_;
   bool finished_ = false;
@@ -74,20 +93,19 @@ class LocalSession : public LanguageModelSession {
   std::string respond(const std::string& prompt, const GenerationOptions& options) override {
     std::string url = chatUrl();
     std::string body = chatCompletionBody(context_, prompt, settings_.model, options, false);
-    HttpResponse response;
     try {
-      response = httpPostJson(url, body);
-    } catch (const HttpFailure& e) {
-      throw ModelError(e.what());
+      HttpResponse response = httpPostJson(url, body, settings_.apiKey);
+      if (response.status != 200) throw httpStatusError(response.status, response.body);
+      return answerFromCompletion(response.body);
+    } catch (const std::exception& e) {
+      throw withoutKey(e, settings_.apiKey);
     }
-    if (response.status != 200) throw httpStatusError(response.status, response.body);
-    return answerFromCompletion(response.body);
   }
 
   std::unique_ptr<ResponseStream> streamResponse(const std::string& prompt, const GenerationOptions& options) override {
     std::string body = chatCompletionBody(context_, prompt, settings_.model, options, true);
     try {
-      return std::make_unique<LocalResponseStream>(chatUrl(), std::move(body));
+      return std::make_unique<LocalResponseStream>(chatUrl(), std::move(body), settings_.apiKey);
     } catch (const std::exception& e) {
       // Asking for a stream never fails; the failure shows on its first next().
       struct Failed : ResponseStream {
@@ -149,15 +167,28 @@ bool LocalModel::checkReadiness() const {
   if (!endpoint_) return false;
   using Clock = std::chrono::steady_clock;
   auto deadline = Clock::now() + std::chrono::milliseconds(kReadinessBudgetMs);
-  try {
-    HttpResponse health = httpGet(endpoint_->url("/health"), kReadinessBudgetMs);
-    if (health.status == 200) return true;
-    // llama-server while it loads the model: not ready, whatever else it lists.
-    if (health.status == 503) return false;
+  // One GET in what is left of the budget; nothing once it is spent.
+  auto get = [&](std::string_view path) -> std::optional<HttpResponse> {
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    if (left <= 0) return false;
-    HttpResponse models = httpGet(endpoint_->url("/v1/models"), static_cast<long>(left));
-    return models.status == 200 && modelsListOffers(models.body, settings_.model);
+    if (left <= 0) return std::nullopt;
+    return httpGet(endpoint_->url(path), static_cast<long>(left), settings_.apiKey);
+  };
+  try {
+    auto health = get("/health");
+    // 503: llama-server while it loads the model, not ready whatever else it
+    // lists. 401 or 403: a proxy that checks the key on every path.
+    if (!health || health->status == 503 || keyRefused(*health)) return false;
+    // llama-server answers /health and /v1/models without looking at its
+    // key, so ask something it guards: a key that is wrong, or missing when
+    // the runtime wants one, would fail every chat. A runtime without /props
+    // (Ollama) answers 404, which says nothing against the key.
+    auto props = get("/props");
+    if (!props || keyRefused(*props)) return false;
+    // Without a model name, a healthy llama-server is ready with whatever
+    // model it serves; a name must be one the runtime lists.
+    if (health->status == 200 && !settings_.model) return true;
+    auto models = get("/v1/models");
+    return models && models->status == 200 && modelsListOffers(models->body, settings_.model);
   } catch (const std::exception&) {
     return false;
   }

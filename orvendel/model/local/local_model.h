@@ -22,10 +22,12 @@ class LocalModel : public LanguageModel {
  public:
   explicit LocalModel(ModelSettings settings);
 
-  // One readiness check per model object: llama-server's /health (200 ready,
-  // 503 still loading), else /v1/models listing the configured model; within
-  // kReadinessBudgetMs in all. False without any contact when the settings
-  // are unusable or the endpoint is off loopback.
+  // One readiness check per model object, within kReadinessBudgetMs in all:
+  // llama-server's /health (200 ready, 503 still loading); /props must not
+  // refuse the API key or its absence (401, 403); then, when a model is configured or
+  // there is no /health (Ollama), /v1/models must list it (or any model when
+  // none is configured). False without any contact when the settings are
+  // unusable or the endpoint is off loopback.
   bool isAvailable() override;
   std::vector<Language> supportedLanguages() override;
   // Sessions answer each prompt with the context they were made with.

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <nlohmann/json.hpp>
 
+#include "orvendel/model/local/responses.h"
 #include "orvendel/model/local/testdata/scripted_server.h"
 
 namespace orvendel::local {
@@ -19,10 +20,12 @@ std::string chunk(const std::string& content) {
   return "data: {\"choices\":[{\"index\":0,\"delta\":{\"content\":" + nlohmann::json(content).dump() + "}}]}\n\n";
 }
 
-LocalModel modelAt(const std::string& endpoint, std::optional<std::string> name = std::nullopt) {
+LocalModel modelAt(const std::string& endpoint, std::optional<std::string> name = std::nullopt,
+                   std::optional<std::string> apiKey = std::nullopt) {
   ModelSettings settings;
   settings.endpoint = endpoint;
   settings.model = std::move(name);
+  settings.apiKey = std::move(apiKey);
   settings.languages = {"en", "de"};
   return LocalModel(settings);
 }
@@ -59,6 +62,66 @@ TEST(LocalModelReadiness, FollowsHealthThenTheModelList) {
   EXPECT_TRUE(modelAt(ollama.endpoint(), "llama3.2").isAvailable());
   EXPECT_TRUE(modelAt(ollama.endpoint()).isAvailable());
   EXPECT_FALSE(modelAt(ollama.endpoint(), "qwen3").isAvailable());
+}
+
+TEST(LocalModelReadiness, ANamedModelMustBeListedEvenByAHealthyLlamaServer) {
+  const std::string listing = R"({"object":"list","data":[{"id":"qwen2.5-3b","object":"model","owned_by":"llamacpp"}]})";
+  scripted::ScriptedServer server({{"GET /health", Answer::json(200, R"({"status":"ok"})")},
+                                   {"GET /v1/models", Answer::json(200, listing)}});
+  EXPECT_TRUE(modelAt(server.endpoint(), "qwen2.5-3b").isAvailable());
+  EXPECT_FALSE(modelAt(server.endpoint(), "qwen2.5-3B").isAvailable());
+  EXPECT_FALSE(modelAt(server.endpoint(), "qwen2.5").isAvailable());
+  // Without a name, /health alone decides, as before.
+  size_t before = server.requests().size();
+  EXPECT_TRUE(modelAt(server.endpoint()).isAvailable());
+  auto requests = server.requests();
+  for (size_t i = before; i < requests.size(); ++i) EXPECT_NE(requests[i].path, "/v1/models");
+
+  // A healthy runtime that lists nothing cannot vouch for a name.
+  scripted::ScriptedServer unlisted({{"GET /health", Answer::json(200, R"({"status":"ok"})")}});
+  EXPECT_FALSE(modelAt(unlisted.endpoint(), "qwen2.5-3b").isAvailable());
+}
+
+TEST(LocalModelReadiness, TheKeyGoesWithEveryRequestAndARefusedKeyIsUnavailable) {
+  const std::string listing = R"({"data":[{"id":"scripted"}]})";
+  std::map<std::string, Answer> routes = {
+      {"GET /health", Answer::json(200, R"({"status":"ok"})")},
+      {"GET /props", Answer::json(200, R"({"total_slots":1})")},
+      {"GET /v1/models", Answer::json(200, listing)},
+      {kChat, Answer::json(200, R"({"choices":[{"finish_reason":"stop","message":{"content":"Hi"}}]})")}};
+  // llama-server --api-key leaves /health and /v1/models open.
+  scripted::ScriptedServer llama(routes, {"--api-key", "s3cret-key"});
+  auto right = modelAt(llama.endpoint(), "scripted", "s3cret-key");
+  EXPECT_TRUE(right.isAvailable());
+  EXPECT_EQ(right.makeSession(std::nullopt)->respond("Hi", {}), "Hi");
+  auto requests = llama.requests();
+  ASSERT_EQ(requests.size(), 4u);
+  for (const auto& request : requests) EXPECT_EQ(request.headers.at("authorization"), "Bearer s3cret-key") << request.path;
+  EXPECT_EQ(requests[0].body.find("s3cret"), std::string::npos);
+
+  EXPECT_FALSE(modelAt(llama.endpoint(), "scripted", "wrong").isAvailable());
+  EXPECT_FALSE(modelAt(llama.endpoint()).isAvailable());  // the runtime wants a key and none is configured
+  EXPECT_EQ(llama.requests().back().headers.count("authorization"), 0u);
+
+  // A proxy in front of Ollama checks every path; Ollama has no /health or /props.
+  scripted::ScriptedServer proxy({{"GET /v1/models", Answer::json(200, R"({"data":[{"id":"llama3.2:latest"}]})")}},
+                                 {"--api-key", "s3cret-key", "--api-key-scope", "all"});
+  EXPECT_TRUE(modelAt(proxy.endpoint(), "llama3.2", "s3cret-key").isAvailable());
+  EXPECT_FALSE(modelAt(proxy.endpoint(), "llama3.2", "wrong").isAvailable());
+}
+
+TEST(LocalModelRespond, TheKeyNeverShowsInAFailure) {
+  // A server that quotes the header it refused.
+  const std::string echo = R"({"error":{"code":401,"message":"Invalid API Key: Bearer s3cret-key"}})";
+  scripted::ScriptedServer server({{kChat, Answer::json(401, echo)}});
+  try {
+    modelAt(server.endpoint(), std::nullopt, "s3cret-key").makeSession(std::nullopt)->respond("Hi", {});
+    FAIL() << "no error";
+  } catch (const ModelError& e) {
+    EXPECT_STREQ(e.what(), "Local model answered HTTP 401: Invalid API Key: Bearer <API key>");
+  }
+  EXPECT_EQ(streamAll(modelAt(server.endpoint(), std::nullopt, "s3cret-key")),
+            std::vector<std::string>{"error: Local model answered HTTP 401: Invalid API Key: Bearer <API key>"});
 }
 
 TEST(LocalModelReadiness, IsFastWhenNothingListensAndBoundedWhenTheRuntimeHangs) {
@@ -113,6 +176,17 @@ TEST(LocalModelRespond, SendsTheSessionAndReturnsTheContent) {
   EXPECT_EQ(body["messages"], nlohmann::json::parse(R"([
     {"role":"system","content":"Be brief."}, {"role":"user","content":"Hi"},
     {"role":"assistant","content":"Hello"}, {"role":"user","content":"How are you?"}])"));
+}
+
+TEST(LocalModelRespond, AnAnswerCutOffAtTheLengthLimitFails) {
+  scripted::ScriptedServer server({{kChat, Answer::json(200, R"({"choices":[{"finish_reason":"length","index":0,)"
+                                                             R"("message":{"role":"assistant","content":"Once upon"}}]})")}});
+  try {
+    modelAt(server.endpoint()).makeSession(std::nullopt)->respond("Hi", {});
+    FAIL() << "no error";
+  } catch (const ModelError& e) {
+    EXPECT_STREQ(e.what(), kCutOffMessage);
+  }
 }
 
 TEST(LocalModelRespond, FailuresCarryTheServersMessage) {
@@ -185,6 +259,8 @@ TEST(LocalModelStream, FailuresEndTheStreamWithTheServersMessage) {
       {Answer().send(chunk("Once")).endWith("close"),
        {"Once", "error: Local model connection failed: transfer closed with outstanding read data remaining"}},
       {Answer().send(read("llama_server_reasoning.sse")), {"Hi", "Hi there"}},
+      {Answer().send(read("llama_server_length.sse")),
+       {"Once upon", "Once upon a time", std::string("error: ") + kCutOffMessage}},
   };
   for (auto& c : cases) {
     scripted::ScriptedServer server({{kChat, c.answer}});

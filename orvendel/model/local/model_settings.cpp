@@ -1,13 +1,24 @@
 #include "orvendel/model/local/model_settings.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <nlohmann/json.hpp>
+#include <variant>
 
+#include "common/read_fd.h"
 #include "common/request_file.h"
 #include "text/utf8.h"
 
 namespace orvendel::local {
 namespace {
+
+constexpr off_t kMaxKeyFileBytes = 64 * 1024;
 
 ModelSettings withProblem(std::string problem) {
   ModelSettings settings;
@@ -15,11 +26,70 @@ ModelSettings withProblem(std::string problem) {
   return settings;
 }
 
+bool othersMayAccess(mode_t mode) { return (mode & (S_IRWXG | S_IRWXO)) != 0; }
+
+std::string octalMode(mode_t mode) {
+  char text[8];
+  std::snprintf(text, sizeof text, "%04o", static_cast<unsigned>(mode & 07777));
+  return text;
+}
+
+std::string resolveKeyFile(const std::string& written, const std::string& settingsPath, const char* home) {
+  if ((written == "~" || written.rfind("~/", 0) == 0) && home && home[0] == '/')
+    return std::string(home) + written.substr(1);
+  if (written.empty() || written[0] == '/') return written;
+  return (std::filesystem::path(settingsPath).parent_path() / written).string();
+}
+
+struct KeyProblem {
+  std::string text;
+};
+
+// The key of the key file at `path`, or why it cannot be used (without the
+// key in the text).
+std::variant<std::string, KeyProblem> readApiKeyFile(const std::string& path) {
+  auto problem = [&](const std::string& what) { return KeyProblem{"Model API key file " + path + " " + what}; };
+  // O_NONBLOCK: opening a FIFO without a writer must not hang before the
+  // type check refuses it.
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  if (fd < 0) return problem(std::string("cannot be read: ") + std::strerror(errno));
+  struct stat info {};
+  std::string bytes;
+  int error = ::fstat(fd, &info) != 0 ? errno : 0;
+  // Only a file that passes every check below is read at all.
+  if (error == 0 && S_ISREG(info.st_mode) && !othersMayAccess(info.st_mode) && info.st_size <= kMaxKeyFileBytes)
+    error = vantrel::readToEnd(fd, bytes);
+  ::close(fd);
+  if (error != 0) return problem(std::string("cannot be read: ") + std::strerror(error));
+  if (!S_ISREG(info.st_mode)) return problem("is not a regular file");
+  if (othersMayAccess(info.st_mode))
+    return problem("may be read by other users (mode " + octalMode(info.st_mode) + "); make it private: chmod 600 " +
+                   path);
+  if (info.st_size > kMaxKeyFileBytes || static_cast<off_t>(bytes.size()) > kMaxKeyFileBytes)
+    return problem("is too large to hold a key");
+  auto key = apiKeyFromText(bytes);
+  if (!key) return problem("holds no usable key (it is empty or has a control character inside the key)");
+  return *key;
+}
+
 }  // namespace
 
+std::optional<std::string> apiKeyFromText(std::string_view text) {
+  auto isSpace = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v'; };
+  while (!text.empty() && isSpace(text.front())) text.remove_prefix(1);
+  while (!text.empty() && isSpace(text.back())) text.remove_suffix(1);
+  if (text.empty()) return std::nullopt;
+  for (char c : text) {
+    auto byte = static_cast<unsigned char>(c);
+    // A line break inside would end the header and start another.
+    if (byte < 0x20 || byte == 0x7F) return std::nullopt;
+  }
+  return std::string(text);
+}
+
 ModelSettings parseModelSettings(std::string_view bytes) {
-  const std::string badShape = "Model settings are not a JSON object with string members endpoint and model and a "
-                               "string array languages";
+  const std::string badShape = "Model settings are not a JSON object with string members endpoint, model, apiKey "
+                               "and apiKeyFile and a string array languages";
   nlohmann::json document = nlohmann::json::parse(vantrel::text::repairUtf8(bytes), nullptr, false);
   if (document.is_discarded()) return withProblem("Model settings are not valid JSON");
   if (!document.is_object()) return withProblem(badShape);
@@ -33,9 +103,21 @@ ModelSettings parseModelSettings(std::string_view bytes) {
   };
   auto endpoint = text("endpoint");
   auto model = text("model");
-  if (!endpoint || !model) return withProblem(badShape);
+  auto apiKey = text("apiKey");
+  auto apiKeyFile = text("apiKeyFile");
+  if (!endpoint || !model || !apiKey || !apiKeyFile) return withProblem(badShape);
   if (*endpoint) settings.endpoint = **endpoint;
   if (*model && !(*model)->empty()) settings.model = **model;
+  if (*apiKey && *apiKeyFile) return withProblem("Model settings give both apiKey and apiKeyFile; keep one");
+  if (*apiKey && !(*apiKey)->empty()) {
+    settings.apiKey = apiKeyFromText(**apiKey);
+    if (!settings.apiKey)
+      return withProblem("Model settings hold an apiKey that is blank or has a control character inside");
+  }
+  if (*apiKeyFile) {
+    if ((*apiKeyFile)->empty()) return withProblem("Model settings name an empty apiKeyFile");
+    settings.apiKeyFile = **apiKeyFile;
+  }
 
   if (auto it = document.find("languages"); it != document.end() && !it->is_null()) {
     if (!it->is_array()) return withProblem(badShape);
@@ -54,7 +136,7 @@ std::optional<std::string> modelSettingsPath(const char* xdgConfigHome, const ch
   return std::nullopt;
 }
 
-ModelSettings loadModelSettings(const std::optional<std::string>& path) {
+ModelSettings loadModelSettings(const std::optional<std::string>& path, const char* home) {
   if (!path) return {};
   std::error_code error;
   if (std::filesystem::symlink_status(*path, error).type() == std::filesystem::file_type::not_found) return {};
@@ -67,7 +149,31 @@ ModelSettings loadModelSettings(const std::optional<std::string>& path) {
     reason = reason.substr(reason.rfind(": ") + 2);
     return withProblem("Cannot read model settings " + *path + ": " + reason);
   }
-  if (settings.problem) settings.problem = *settings.problem + " (" + *path + ")";
+  if (settings.problem) {
+    settings.problem = *settings.problem + " (" + *path + ")";
+    return settings;
+  }
+  // A key problem keeps the rest of the settings (the languages that status
+  // reports), but the model is unavailable and no key is kept.
+  auto keyProblem = [&](std::string text) {
+    settings.apiKey.reset();
+    settings.problem = std::move(text);
+    return settings;
+  };
+  if (settings.apiKey) {
+    // The key is inside the settings, so they are as secret as a key file.
+    struct stat info {};
+    if (::stat(path->c_str(), &info) != 0)
+      return keyProblem("Cannot read model settings " + *path + ": " + std::strerror(errno));
+    if (othersMayAccess(info.st_mode))
+      return keyProblem("Model settings " + *path + " hold an apiKey but may be read by other users (mode " +
+                        octalMode(info.st_mode) + "); make them private: chmod 600 " + *path);
+  }
+  if (settings.apiKeyFile) {
+    auto key = readApiKeyFile(resolveKeyFile(*settings.apiKeyFile, *path, home));
+    if (auto* failed = std::get_if<KeyProblem>(&key)) return keyProblem(std::move(failed->text));
+    settings.apiKey = std::move(std::get<std::string>(key));
+  }
   return settings;
 }
 

@@ -38,6 +38,12 @@ std::string serverMessageOf(const nlohmann::json& payload) {
   return "";
 }
 
+bool choiceWasCutOff(const nlohmann::json& choice) {
+  if (!choice.is_object()) return false;
+  auto reason = choice.find("finish_reason");
+  return reason != choice.end() && reason->is_string() && reason->get_ref<const std::string&>() == "length";
+}
+
 std::string answerFromCompletion(std::string_view body) {
   nlohmann::json document = nlohmann::json::parse(vantrel::text::repairUtf8(body), nullptr, false);
   if (document.is_discarded()) throw unexpected("the body is not JSON");
@@ -54,6 +60,8 @@ std::string answerFromCompletion(std::string_view body) {
   if (message == choice.end() || !message->is_object()) throw unexpected("no message in choices[0]");
   auto content = message->find("content");
   if (content == message->end() || !content->is_string()) throw unexpected("no text in choices[0].message.content");
+  // Printed as the whole answer, a truncated one would pass for complete.
+  if (choiceWasCutOff(choice)) throw ModelError(kCutOffMessage);
   return content->get<std::string>();
 }
 

@@ -30,6 +30,13 @@ TEST(Responses, BodiesOfTheWrongShapeFail) {
   EXPECT_EQ(failureOf(R"({"error":"model 'x' not found"})"), "Local model failed: model 'x' not found");
 }
 
+TEST(Responses, AnAnswerStoppedAtTheLengthLimitIsNoAnswer) {
+  EXPECT_EQ(failureOf(R"({"choices":[{"finish_reason":"length","index":0,"message":{"role":"assistant","content":"Once upon"}}]})"),
+            kCutOffMessage);
+  EXPECT_EQ(answerFromCompletion(R"({"choices":[{"finish_reason":"stop","message":{"content":"Done."}}]})"), "Done.");
+  EXPECT_EQ(answerFromCompletion(R"({"choices":[{"finish_reason":null,"message":{"content":"Done."}}]})"), "Done.");
+}
+
 TEST(Responses, HttpErrorsCarryTheServersMessage) {
   // llama-server, Ollama, a plain-text 404, and an empty body.
   EXPECT_STREQ(httpStatusError(400, R"({"error":{"code":400,"message":"the request exceeds the available context size","type":"invalid_request_error"}})").what(),

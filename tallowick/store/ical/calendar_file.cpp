@@ -3,12 +3,15 @@
 #include <malloc.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <string>
 
 #include "tallowick/store/ical/component_text.h"
 #include "tallowick/store/ical/event_expansion.h"
+#include "tallowick/store/ical/exact_text.h"
 #include "tallowick/store/ical/ical_time.h"
+#include "tallowick/store/ical/libical_threads.h"
 
 namespace tallowick::ical {
 
@@ -55,6 +58,7 @@ std::optional<CalendarFile> CalendarFile::parse(std::string_view bytes, std::chr
   // libical wants terminated lines; an embedded NUL would cut one short, so
   // such a file counts as malformed.
   if (bytes.find('\0') != std::string_view::npos) return std::nullopt;
+  prepareLibical();
   Feed feed{bytes, std::chrono::steady_clock::now() + budget, heapInUse() + parseMemoryBudget};
   icalparser* parser = icalparser_new();
   if (!parser) return std::nullopt;
@@ -66,7 +70,9 @@ std::optional<CalendarFile> CalendarFile::parse(std::string_view bytes, std::chr
     icalcomponent_free(root);
     return std::nullopt;
   }
-  return CalendarFile(root);
+  CalendarFile file(root);
+  file.priorities_ = restoreExactTexts(root, bytes);
+  return file;
 }
 
 std::vector<EventOccurrence> CalendarFile::occurrences(Instant start, Instant end) const {
@@ -100,8 +106,15 @@ std::vector<TodoItem> CalendarFile::todos() const {
       item.isCancelled = icalproperty_get_status(status) == ICAL_STATUS_CANCELLED;
     }
     if (icalcomponent_get_first_property(todo, ICAL_COMPLETED_PROPERTY)) item.isCompleted = true;
-    if (icalproperty* priority = icalcomponent_get_first_property(todo, ICAL_PRIORITY_PROPERTY))
-      item.priority = icalproperty_get_priority(priority);
+    icalproperty* priority = icalcomponent_get_first_property(todo, ICAL_PRIORITY_PROPERTY);
+    if (priority) item.priority = icalproperty_get_priority(priority);
+    // libical's int wraps what it cannot hold; the content line has the
+    // number itself. Where libical could hold it, both must agree.
+    if (priorities_ && static_cast<size_t>(index) < priorities_->size()) {
+      std::optional<int64_t> exact = (*priorities_)[index];
+      if (!exact) item.priority = 0;
+      else if (*exact < INT32_MIN || *exact > INT32_MAX || !priority || *exact == item.priority) item.priority = *exact;
+    }
     if (icalproperty* due = icalcomponent_get_first_property(todo, ICAL_DUE_PROPERTY)) {
       icaltimetype value = icalproperty_get_due(due);
       if (!icaltime_is_null_time(value)) item.due = dueComponentsOf(zonedTimeOf(due, value), root_.get());

@@ -71,6 +71,8 @@ class CalendarFile {
   };
   explicit CalendarFile(icalcomponent* root) : root_(root) {}
   std::unique_ptr<icalcomponent, Free> root_;
+  // Each VTODO's priority as its content line has it (see exact_text.h).
+  std::optional<std::vector<std::optional<int64_t>>> priorities_;
 };
 
 }  // namespace tallowick::ical

@@ -71,6 +71,62 @@ TEST(CalendarFileTodos, InvalidUtf8IsRepaired) {
   EXPECT_EQ(todos[0].title, "caf\xEF\xBF\xBD!");
 }
 
+TEST(CalendarFileTexts, BlanksAtTheEndsAreKept) {
+  auto todos = todosOf(
+      "BEGIN:VTODO\nUID:a\nSUMMARY:Call Bob \nDESCRIPTION:\t two  lines\\n \n"
+      " folded \nEND:VTODO\n"
+      "BEGIN:VTODO\nUID:b\nSUMMARY;LANGUAGE=\"en:x\": Quoted\nDESCRIPTION:   \nEND:VTODO\n"
+      "BEGIN:VTODO\nUID:c\nSUMMARY:\nEND:VTODO\n"
+      "begin:vtodo\nUID:d\nsummary:  lower case \n folded twice\n\t \nend:vtodo\n");
+  ASSERT_EQ(todos.size(), 4u);
+  EXPECT_EQ(todos[3].title, "  lower case folded twice ");
+  EXPECT_EQ(todos[0].title, "Call Bob ");
+  EXPECT_EQ(todos[0].notes, "\t two  lines\n folded ");
+  EXPECT_EQ(todos[1].title, " Quoted");
+  // libical drops a blank value altogether; the file still has it.
+  EXPECT_EQ(todos[1].notes, "   ");
+  EXPECT_EQ(todos[2].title, "");
+}
+
+TEST(CalendarFileTexts, EventTextsAndEscapes) {
+  std::optional<CalendarFile> file = CalendarFile::parse(calendar(
+      "BEGIN:VEVENT\r\nUID:e\r\nSUMMARY: Bastille Day\r\nLOCATION:Paris\\, France \r\n"
+      "DESCRIPTION:a\\;b\\\\c\\Nd \r\nDTSTART:20240714T100000Z\r\n"
+      "BEGIN:VALARM\r\nACTION:DISPLAY\r\nDESCRIPTION:  alarm\r\nTRIGGER:-PT5M\r\nEND:VALARM\r\n"
+      "END:VEVENT\r\n"));
+  ASSERT_TRUE(file.has_value());
+  auto events = file->occurrences(testing::utc(2024, 7, 14), testing::utc(2024, 7, 15));
+  ASSERT_EQ(events.size(), 1u);
+  EXPECT_EQ(events[0].title, " Bastille Day");
+  EXPECT_EQ(events[0].location, "Paris, France ");
+  EXPECT_EQ(events[0].notes, "a;b\\c\nd ");
+}
+
+TEST(CalendarFileTexts, PropertiesLibicalReadsOtherwiseKeepItsReading) {
+  // A grouped name is no SUMMARY to libical, and so none here either.
+  auto todos = todosOf("BEGIN:VTODO\nUID:a\nX.SUMMARY: grouped \nSUMMARY:  plain \nEND:VTODO\n");
+  ASSERT_EQ(todos.size(), 1u);
+  EXPECT_EQ(todos[0].title, "  plain ");
+}
+
+TEST(CalendarFileTodos, PrioritiesBeyondAnIntAreReadAsWrittenAndNonNumbersAsNone) {
+  auto todos = todosOf(
+      "BEGIN:VTODO\nUID:a\nPRIORITY:2147483648\nEND:VTODO\n"
+      "BEGIN:VTODO\nUID:b\nPRIORITY:9223372036854775807\nEND:VTODO\n"
+      "BEGIN:VTODO\nUID:c\nPRIORITY:-2147483649\nEND:VTODO\n"
+      "BEGIN:VTODO\nUID:d\nPRIORITY:99999999999999999999\nEND:VTODO\n"
+      "BEGIN:VTODO\nUID:e\nPRIORITY:high\nEND:VTODO\n"
+      "BEGIN:VTODO\nUID:f\nPRIORITY: 7\nBEGIN:VALARM\nACTION:DISPLAY\nPRIORITY:3\nTRIGGER:-PT5M\nEND:VALARM\n"
+      "END:VTODO\n");
+  ASSERT_EQ(todos.size(), 6u);
+  EXPECT_EQ(todos[0].priority, 2147483648);
+  EXPECT_EQ(todos[1].priority, INT64_MAX);
+  EXPECT_EQ(todos[2].priority, -2147483649);
+  EXPECT_EQ(todos[3].priority, 0);
+  EXPECT_EQ(todos[4].priority, 0);
+  EXPECT_EQ(todos[5].priority, 7);
+}
+
 TEST(CalendarFileParse, FileOverItsParseBudgetIsSkippedWhole) {
   // Lines libical reports as errors cost it more the more there are.
   std::string malformed = "BEGIN:VEVENT\nUID:m\nSUMMARY:Kept\n";

@@ -353,7 +353,11 @@ class Expander {
     std::vector<int64_t> excludedDays;
     for (icalproperty* p = icalcomponent_get_first_property(event, ICAL_EXDATE_PROPERTY); p;
          p = icalcomponent_get_next_property(event, ICAL_EXDATE_PROPERTY)) {
-      icaltimetype t = icalproperty_get_exdate(p);
+      // Not icalproperty_get_exdate: it resolves the TZID itself, outside the
+      // zone lock (see libical_threads.h); timeOf reads the TZID.
+      icalvalue* value = icalproperty_get_value(p);
+      if (!value) continue;
+      icaltimetype t = icalvalue_get_datetimedate(value);
       std::optional<Time> time = timeOf(clocks_, p, t);
       if (!time) continue;
       if (time->date) excludedDays.push_back(floorDay(time->wall));

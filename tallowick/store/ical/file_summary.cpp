@@ -8,9 +8,9 @@
 namespace tallowick::ical {
 namespace {
 
-// 3: spans of any year (those of 2 stopped in 2200), so an old cache is
-// rebuilt rather than trusted.
-constexpr std::string_view header = "vantrel-calendar-index 3\n";
+// 4: exact texts (those of 2 were trimmed) and spans of any year (those of 2
+// stopped in 2200), so an older cache is rebuilt rather than trusted.
+constexpr std::string_view header = "vantrel-calendar-index 4\n";
 constexpr int64_t marginSeconds = 27 * 3600;
 
 int64_t secondsOf(Instant t) {

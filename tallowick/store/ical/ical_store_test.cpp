@@ -398,6 +398,25 @@ TEST_F(IcalStoreTest, CompletingACachedReminderChecksTheFileItself) {
   EXPECT_TRUE(fetch(*open()).empty());
 }
 
+TEST_F(IcalStoreTest, TextsWithBlanksAtTheEndsComeBackFromFileAndCacheAndComplete) {
+  writeFile(root() + "/l/a.ics", calendar("BEGIN:VTODO\nUID:t\nSUMMARY:Call Bob \nDESCRIPTION:   \nEND:VTODO\n"
+                                          "BEGIN:VEVENT\nUID:e\nSUMMARY: Bastille Day\nDTSTART:20240714T100000Z\n"
+                                          "END:VEVENT\n"));
+  for (int run = 0; run < 2; ++run) {  // read from the file, then from the cache
+    auto listed = fetch(*open());
+    ASSERT_EQ(listed.size(), 1u);
+    EXPECT_EQ(listed[0].title, "Call Bob ");
+    EXPECT_EQ(listed[0].notes, "   ");
+    EXPECT_EQ(titlesIn(utc(2024, 7, 14), utc(2024, 7, 15)), std::vector<std::string>{" Bastille Day"});
+  }
+  auto store = open();
+  auto listed = fetch(*store);
+  ASSERT_EQ(listed.size(), 1u);
+  listed[0].isCompleted = true;
+  store->saveReminder(listed[0], true);
+  EXPECT_NE(readFile(root() + "/l/a.ics").find("STATUS:COMPLETED"), std::string::npos);
+}
+
 // What the store's save says, or "" when it succeeds.
 std::string saveError(CalendarStore& store, Reminder& reminder) {
   try {

@@ -4,6 +4,8 @@
 #include <ctime>
 #include <string_view>
 
+#include "tallowick/store/ical/libical_threads.h"
+
 namespace tallowick::ical {
 namespace {
 
@@ -50,12 +52,12 @@ std::string systemZoneName(const std::string& tzid) {
   // inside it.
   if (name.empty() || name.front() == '/' || name.find("..") != std::string_view::npos) return {};
   std::string candidate(name);
-  return icaltimezone_get_builtin_timezone(candidate.c_str()) ? candidate : std::string();
+  return builtinZone(candidate) ? candidate : std::string();
 }
 
 icaltimezone* systemZone(const std::string& tzid) {
   std::string name = systemZoneName(tzid);
-  return name.empty() ? nullptr : icaltimezone_get_builtin_timezone(name.c_str());
+  return name.empty() ? nullptr : builtinZone(name);
 }
 
 Instant localInstant(int year, int month, int day, int hour, int minute, int second) {

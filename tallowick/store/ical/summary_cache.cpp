@@ -6,6 +6,17 @@
 
 namespace tallowick::ical {
 
+bool changedBeforeCacheWrite(const FileStamp& file, int64_t cacheWrittenNs) {
+  constexpr int64_t second = 1'000'000'000;
+  // ctime too: it moves with every write and cannot be set back.
+  int64_t changed = std::max(file.mtimeNs, file.ctimeNs);
+  auto whole = [](int64_t ns) { return ns % second == 0; };
+  auto seconds = [](int64_t ns) { return ns >= 0 ? ns / second : (ns - second + 1) / second; };
+  if (whole(cacheWrittenNs) || whole(file.mtimeNs) || whole(file.ctimeNs))
+    return seconds(changed) < seconds(cacheWrittenNs);
+  return changed < cacheWrittenNs;
+}
+
 SummaryCache::SummaryCache(std::string cacheFile, std::string root)
     : cacheFile_(std::move(cacheFile)), root_(std::move(root)) {}
 
@@ -13,6 +24,9 @@ void SummaryCache::load() {
   if (read_) return;
   read_ = true;
   if (cacheFile_.empty()) return;
+  std::optional<FileStamp> written = stampOf(cacheFile_);
+  if (!written) return;
+  writtenNs_ = written->mtimeNs;
   std::optional<std::string> text = readWholeFile(cacheFile_);
   if (!text) return;
   text_ = std::move(*text);
@@ -44,7 +58,8 @@ const FileSummary* SummaryCache::find(std::string_view path, const FileStamp& st
   size_t i = position(path);
   if (i == loaded_.size()) return nullptr;
   cursor_ = i + 1;
-  if (use_[i] == Use::replaced || !(loaded_[i].stamp == stamp)) return nullptr;
+  if (use_[i] == Use::replaced || !(loaded_[i].stamp == stamp) || !changedBeforeCacheWrite(stamp, writtenNs_))
+    return nullptr;
   use_[i] = Use::seen;
   return &loaded_[i].summary;
 }

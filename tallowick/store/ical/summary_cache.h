@@ -13,6 +13,15 @@
 
 namespace tallowick::ical {
 
+// Whether a file with that stamp was last changed strictly before a cache
+// written at `cacheWrittenNs`, so that a later change would have to show in
+// the stamp. This is the racy-timestamp rule of git's index: a file changed
+// in the same tick as the cache write can change again within that tick,
+// same size, and keep its stamp. A time of whole seconds is taken as coming
+// from a file system with 1-second timestamps (ext2, FAT, some network
+// mounts); the comparison is then made in whole seconds.
+bool changedBeforeCacheWrite(const FileStamp& file, int64_t cacheWrittenNs);
+
 class SummaryCache {
  public:
   // The cache file is read on first use; an empty `cacheFile` keeps nothing
@@ -25,7 +34,8 @@ class SummaryCache {
   void load();
 
   // The summary recorded for `path` (collection/name) if its stamp is still
-  // `stamp`; valid until the next record().
+  // `stamp` and the file was changed before the cache was written (see
+  // changedBeforeCacheWrite); valid until the next record().
   const FileSummary* find(std::string_view path, const FileStamp& stamp);
 
   void record(std::string_view path, const FileStamp& stamp, FileSummary summary);
@@ -51,6 +61,9 @@ class SummaryCache {
   std::map<std::string, CacheEntry, std::less<>> recorded_;
   bool dirty_ = false;
   bool read_ = false;
+  // The modification time of the cache file read; taken before reading it,
+  // so that a cache replaced in between only makes entries look newer.
+  int64_t writtenNs_ = 0;
 
   // The index of `path` in loaded_, or loaded_.size().
   size_t position(std::string_view path);

@@ -1,6 +1,8 @@
 #include "tallowick/store/ical/summary_cache.h"
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/stat.h>
 
 #include "tallowick/store/ical/test_support.h"
 
@@ -72,6 +74,46 @@ TEST_F(SummaryCacheTest, EntriesOutOfOrderCountAsDamage) {
   cache.record("a/1.ics", one, spanning(1, 1));
   cache.save(false);
   EXPECT_EQ(readFile(file()).find("b/2.ics"), std::string::npos);
+}
+
+TEST(RacyTimestamps, OnlyFilesChangedStrictlyBeforeTheCacheWriteAreTrusted) {
+  constexpr int64_t s = 1'000'000'000;
+  const int64_t t = 1'700'000'000 * s;
+  auto changedAt = [](int64_t mtime, int64_t ctime) { return FileStamp{10, mtime, ctime, 7}; };
+  // Nanosecond times: strictly older, by mtime and ctime alike.
+  EXPECT_TRUE(changedBeforeCacheWrite(changedAt(t + 5, t + 5), t + 6));
+  EXPECT_FALSE(changedBeforeCacheWrite(changedAt(t + 6, t + 6), t + 6));
+  EXPECT_FALSE(changedBeforeCacheWrite(changedAt(t + 1, t + 7), t + 6));
+  // Whole seconds on either side: the same second is not older.
+  EXPECT_FALSE(changedBeforeCacheWrite(changedAt(t, t), t + s / 2 + 3));
+  EXPECT_FALSE(changedBeforeCacheWrite(changedAt(t + 3, t + 3), t));
+  EXPECT_TRUE(changedBeforeCacheWrite(changedAt(t - s / 2, t - s / 2), t));
+  EXPECT_TRUE(changedBeforeCacheWrite(changedAt(t, t), t + s));
+  EXPECT_TRUE(changedBeforeCacheWrite(changedAt(t - s + 3, t - s + 3), t));
+}
+
+TEST_F(SummaryCacheTest, EntriesOfFilesChangedInTheTickOfTheCacheWriteAreReadAgain) {
+  constexpr int64_t s = 1'000'000'000;
+  const int64_t t = 1'700'000'000 * s;
+  const FileStamp coarse{10, t, t, 7}, fine{10, t + 123, t + 123, 8};
+  {
+    SummaryCache cache(file(), "/root");
+    cache.record("a/coarse.ics", coarse, spanning(1, 1));
+    cache.record("a/fine.ics", fine, spanning(2, 2));
+    cache.save(true);
+  }
+  auto writtenAt = [&](int64_t ns) {
+    timespec times[2] = {{ns / s, ns % s}, {ns / s, ns % s}};
+    ASSERT_EQ(utimensat(AT_FDCWD, file().c_str(), times, 0), 0);
+  };
+  writtenAt(t + 123);  // the same second as both, the same nanosecond as one
+  EXPECT_EQ(SummaryCache(file(), "/root").find("a/coarse.ics", coarse), nullptr);
+  EXPECT_EQ(SummaryCache(file(), "/root").find("a/fine.ics", fine), nullptr);
+  writtenAt(t + 124);
+  EXPECT_EQ(SummaryCache(file(), "/root").find("a/coarse.ics", coarse), nullptr);
+  EXPECT_NE(SummaryCache(file(), "/root").find("a/fine.ics", fine), nullptr);
+  writtenAt(t + s);
+  EXPECT_NE(SummaryCache(file(), "/root").find("a/coarse.ics", coarse), nullptr);
 }
 
 }  // namespace

@@ -72,6 +72,7 @@ struct Request {
   std::string method;
   std::string path;
   std::string body;
+  std::map<std::string, std::string> headers;  // names in lower case
 };
 
 inline std::string readFile(const std::string& path) {
@@ -86,8 +87,9 @@ inline std::string testdataPath(const std::string& name) {
 
 class ScriptedServer {
  public:
-  // `routes` maps "METHOD /path" to its answer.
-  explicit ScriptedServer(const std::map<std::string, Answer>& routes) {
+  // `routes` maps "METHOD /path" to its answer; `options` are more of the
+  // server's command-line options, such as {"--api-key", "k"}.
+  explicit ScriptedServer(const std::map<std::string, Answer>& routes, const std::vector<std::string>& options = {}) {
     nlohmann::json script = nlohmann::json::object();
     for (const auto& [route, answer] : routes)
       script[route] = {{"status", answer.status},     {"content_type", answer.contentType},
@@ -108,6 +110,7 @@ class ScriptedServer {
     posix_spawn_file_actions_adddup2(&actions, out[1], 1);
     std::string server = testdataPath("scripted_server.py");
     std::vector<std::string> args = {"python3", server, "--port", "0", "--script", scriptPath_};
+    args.insert(args.end(), options.begin(), options.end());
     std::vector<char*> argv;
     for (auto& arg : args) argv.push_back(arg.data());
     argv.push_back(nullptr);
@@ -148,7 +151,8 @@ class ScriptedServer {
   std::vector<Request> requests() {
     while (auto line = readLine(0)) {
       auto entry = nlohmann::json::parse(*line);
-      log_.push_back({entry["method"], entry["path"], entry["body"]});
+      log_.push_back({entry["method"], entry["path"], entry["body"],
+                      entry.value("headers", std::map<std::string, std::string>())});
     }
     return log_;
   }

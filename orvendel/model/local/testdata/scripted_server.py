@@ -4,10 +4,18 @@ benchmarks. Standard library only.
 
     scripted_server.py [--port N] --script FILE
     scripted_server.py [--port N] --tokens N [--token TEXT]
+    either with [--api-key KEY [--api-key-scope llama-server|all]]
 
 The first line on stdout is the port it listens on (--port 0, the default,
 picks a free one). After that, one JSON line per request received:
-{"method": ..., "path": ..., "body": ...}, written before the answer.
+{"method": ..., "path": ..., "headers": {lower-case name: value}, "body": ...},
+written before the answer.
+
+--api-key KEY checks "Authorization: Bearer KEY" as llama-server --api-key
+does: a request without it gets llama-server's 401 answer, except GET /health
+and GET /v1/models, which llama-server leaves open (scope "llama-server", the
+default). Scope "all" checks every request, as a key-checking proxy in front
+of Ollama does.
 
 --script FILE replays scripted answers. FILE is a JSON object keyed by
 "METHOD /path"; each answer is
@@ -19,8 +27,8 @@ client reads them separately. {"wait": true} holds the answer until a line
 arrives on stdin. "end" is how the answer stops: properly, by closing the
 connection early, by a TCP reset, or never. Other requests get a 404.
 
---tokens N serves a ready llama-server: GET /health, GET /v1/models, and
-POST /v1/chat/completions answering TEXT (default "word ") N times, as one
+--tokens N serves a ready llama-server: GET /health, GET /v1/models,
+GET /props, and POST /v1/chat/completions answering TEXT (default "word ") N times, as one
 completion or, with "stream": true, as N events in llama-server's format.
 """
 
@@ -52,22 +60,22 @@ def read_request(conn):
     head, body = data.split(b"\r\n\r\n", 1)
     lines = head.decode("latin-1").split("\r\n")
     method, path, _ = lines[0].split(" ", 2)
-    length = 0
+    headers = {}
     for line in lines[1:]:
         name, _, value = line.partition(":")
-        if name.strip().lower() == "content-length":
-            length = int(value.strip())
+        headers[name.strip().lower()] = value.strip()
+    length = int(headers.get("content-length", "0"))
     while len(body) < length:
         piece = conn.recv(65536)
         if not piece:
             break
         body += piece
-    return method, path, body.decode("utf-8", "replace")
+    return method, path, headers, body.decode("utf-8", "replace")
 
 
 def head_bytes(status, content_type, framing, length=None):
-    reasons = {200: "OK", 400: "Bad Request", 404: "Not Found", 500: "Internal Server Error",
-               503: "Service Unavailable"}
+    reasons = {200: "OK", 400: "Bad Request", 401: "Unauthorized", 404: "Not Found",
+               500: "Internal Server Error", 503: "Service Unavailable"}
     head = "HTTP/1.1 %d %s\r\n" % (status, reasons.get(status, "Status"))
     if content_type:
         head += "Content-Type: %s\r\n" % content_type
@@ -131,6 +139,9 @@ def serve_tokens(conn, method, path, body, count, token):
     elif method == "GET" and path == "/v1/models":
         data = b'{"object":"list","data":[{"id":"scripted","object":"model","owned_by":"llamacpp"}]}'
         conn.sendall(head_bytes(200, "application/json", "length", len(data)) + data)
+    elif method == "GET" and path == "/props":
+        data = b'{"total_slots":1,"model_path":"scripted.gguf"}'
+        conn.sendall(head_bytes(200, "application/json", "length", len(data)) + data)
     elif method == "POST" and path == "/v1/chat/completions":
         try:
             stream = json.loads(body).get("stream", False)
@@ -152,14 +163,26 @@ def serve_tokens(conn, method, path, body, count, token):
         conn.sendall(head_bytes(404, "text/plain", "length", len(data)) + data)
 
 
+def key_refused(args, method, path, headers):
+    if args.api_key is None:
+        return False
+    if args.api_key_scope == "llama-server" and method == "GET" and path in ("/health", "/v1/models"):
+        return False
+    return headers.get("authorization") != "Bearer " + args.api_key
+
+
 def handle(conn, args, script):
     try:
         conn.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
         request = read_request(conn)
         if request is None:
             return
-        method, path, body = request
-        log(json.dumps({"method": method, "path": path, "body": body}))
+        method, path, headers, body = request
+        log(json.dumps({"method": method, "path": path, "headers": headers, "body": body}))
+        if key_refused(args, method, path, headers):
+            data = b'{"error":{"code":401,"message":"Invalid API Key","type":"authentication_error"}}'
+            conn.sendall(head_bytes(401, "application/json", "length", len(data)) + data)
+            return
         if script is None:
             serve_tokens(conn, method, path, body, args.tokens, args.token)
             return
@@ -187,6 +210,8 @@ def main():
     group.add_argument("--script")
     group.add_argument("--tokens", type=int)
     parser.add_argument("--token", default="word ")
+    parser.add_argument("--api-key")
+    parser.add_argument("--api-key-scope", choices=["llama-server", "all"], default="llama-server")
     args = parser.parse_args()
     script = None
     if args.script:
