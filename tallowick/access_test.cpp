@@ -112,7 +112,7 @@ TEST(RequestAccess, AnswersDeliveredOnAnotherThreadAreAwaited) {
 }
 
 // A store that drops the completion of an access request without calling it.
-class DroppingStore : public testing::FakeStore {
+class DroppingAccessStore : public testing::FakeStore {
  public:
   using FakeStore::FakeStore;
   void requestFullAccessToEvents(AccessCompletion) override {}
@@ -120,7 +120,7 @@ class DroppingStore : public testing::FakeStore {
 
 TEST(RequestAccess, ADroppedCompletionIsReportedNotAwaitedForever) {
   FakePlatform p;
-  DroppingStore store(p.state);
+  DroppingAccessStore store(p.state);
   try {
     requestEventsAccess(p, store);
     FAIL();

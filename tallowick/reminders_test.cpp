@@ -104,7 +104,7 @@ TEST_F(RemindersTest, RefusedAccessPrintsNothingAndFetchesNothing) {
 }
 
 // A store that drops the completion handler without calling it.
-class DroppingStore : public testing::FakeStore {
+class DroppingRemindersStore : public testing::FakeStore {
  public:
   using FakeStore::FakeStore;
   void fetchReminders(const IncompleteReminderQuery&, RemindersCompletion) override {}
@@ -112,7 +112,7 @@ class DroppingStore : public testing::FakeStore {
 
 TEST(FetchIncompleteReminders, ADroppedCompletionIsReportedNotAwaitedForever) {
   testing::FakeState state;
-  DroppingStore store(state);
+  DroppingRemindersStore store(state);
   try {
     fetchIncompleteReminders(store, {}, "runReminders()");
     FAIL();

@@ -10,6 +10,19 @@
 #include "orvendel/model/local/responses.h"
 
 namespace orvendel::local {
+// Owners of libcurl handles. Outside the anonymous namespace because
+// StreamingPost::Handles, which has external linkage, holds them.
+namespace curl_handles {
+struct EasyDeleter {
+  void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
+};
+struct ListDeleter {
+  void operator()(curl_slist* list) const { curl_slist_free_all(list); }
+};
+}  // namespace curl_handles
+using Easy = std::unique_ptr<CURL, curl_handles::EasyDeleter>;
+using HeaderList = std::unique_ptr<curl_slist, curl_handles::ListDeleter>;
+
 namespace {
 
 void initCurlOnce() {
@@ -41,15 +54,6 @@ size_t appendToString(char* data, size_t size, size_t count, void* target) {
   static_cast<std::string*>(target)->append(data, size * count);
   return size * count;
 }
-
-struct EasyDeleter {
-  void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
-};
-struct ListDeleter {
-  void operator()(curl_slist* list) const { curl_slist_free_all(list); }
-};
-using Easy = std::unique_ptr<CURL, EasyDeleter>;
-using HeaderList = std::unique_ptr<curl_slist, ListDeleter>;
 
 // The options every transfer shares.
 Easy makeEasy(const std::string& url, char* errorBuffer) {
