@@ -4,6 +4,7 @@
 #include <unicode/timezone.h>
 
 #include <cfloat>
+#include <chrono>
 #include <climits>
 #include <cstdio>
 #include <ctime>
@@ -59,6 +60,37 @@ std::optional<std::tm> splitLocal(Instant instant) {
   std::tm t{};
   if (localtime_r(&secs, &t) == nullptr) return std::nullopt;
   return t;
+}
+
+// The fields of a UTC instant shifted by an offset, for the years 0001-9999;
+// nothing outside them, where the C library's reading is kept.
+std::optional<Fields> wallClockFields(long long utc, int64_t offset) {
+  constexpr long long first = -62135596800LL;   // 0001-01-01T00:00:00
+  constexpr long long pastLast = 253402300800LL;  // 10000-01-01T00:00:00
+  if (utc < first - 86400 || utc > pastLast + 86400 || offset < -86400 || offset > 86400) return std::nullopt;
+  long long wall = utc + offset;
+  if (wall < first || wall >= pastLast) return std::nullopt;
+  long long day = wall >= 0 ? wall / 86400 : (wall - 86399) / 86400;
+  long long second = wall - day * 86400;
+  std::chrono::year_month_day date{std::chrono::sys_days{std::chrono::days{day}}};
+  return Fields{static_cast<int>(date.year()), static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
+                second / 3600, second / 60 % 60, second % 60};
+}
+
+// "YYYY-MM-DDTHH:MM:SS" for a year of 0-9999, written without printf: a long
+// listing prints two of these per occurrence.
+std::string fixedWidthText(const Fields& f) {
+  std::string text = "0000-00-00T00:00:00";
+  auto put = [&](size_t at, long long value, int width) {
+    for (int i = width - 1; i >= 0; --i, value /= 10) text[at + i] = static_cast<char>('0' + value % 10);
+  };
+  put(0, f.year, 4);
+  put(5, f.month, 2);
+  put(8, f.day, 2);
+  put(11, f.hour, 2);
+  put(14, f.minute, 2);
+  put(17, f.second, 2);
+  return text;
 }
 
 // An optional sign and one or more decimal digits, nothing else.
@@ -156,12 +188,21 @@ Instant dayBounds(const std::string& text, bool endOfDay) {
   return *end;
 }
 
-std::string toLocalISOString(Instant instant) {
-  Fields f;
-  if (auto t = splitLocal(instant)) f = {t->tm_year + 1900LL, t->tm_mon + 1LL, t->tm_mday, t->tm_hour, t->tm_min, t->tm_sec};
+std::string toLocalISOString(Instant instant, const LocalOffsets& offsets) {
+  std::optional<Fields> f;
+  if (offsets) {
+    long long secs = std::chrono::floor<seconds>(instant).time_since_epoch().count();
+    if (std::optional<int64_t> offset = offsets(secs)) f = wallClockFields(secs, *offset);
+  }
+  if (!f) {
+    f.emplace();
+    if (auto t = splitLocal(instant))
+      f = Fields{t->tm_year + 1900LL, t->tm_mon + 1LL, t->tm_mday, t->tm_hour, t->tm_min, t->tm_sec};
+  }
+  if (f->year >= 0 && f->year <= 9999) return fixedWidthText(*f);
   char buffer[96];
-  std::snprintf(buffer, sizeof buffer, "%04lld-%02lld-%02lldT%02lld:%02lld:%02lld", f.year, f.month, f.day, f.hour,
-                f.minute, f.second);
+  std::snprintf(buffer, sizeof buffer, "%04lld-%02lld-%02lldT%02lld:%02lld:%02lld", f->year, f->month, f->day, f->hour,
+                f->minute, f->second);
   return buffer;
 }
 

@@ -19,8 +19,10 @@ Instant parseYmd(const std::string& text);
 // Throws HelperError::invalidInput.
 Instant dayBounds(const std::string& text, bool endOfDay);
 
-// "YYYY-MM-DDTHH:MM:SS" in local wall-clock time, fraction truncated.
-std::string toLocalISOString(Instant instant);
+// "YYYY-MM-DDTHH:MM:SS" in local wall-clock time, fraction truncated. The
+// offsets, when given and able to tell, stand in for the C library's reading
+// of the local zone (see CalendarPlatform::localOffsets).
+std::string toLocalISOString(Instant instant, const LocalOffsets& offsets = {});
 
 // The moment the components name: in their own zone when they carry a known
 // one, else in local time. Missing hour, minute or second count as 0; missing

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ctime>
+
 #include "tallowick/helper_error.h"
 #include "tallowick/test_support.h"
 
@@ -121,6 +123,28 @@ TEST(DatesInBerlin, DaylightSavingDaysKeepWallClockTimes) {
   EXPECT_EQ(toLocalISOString(at(1711846799)), "2024-03-31T01:59:59");
   EXPECT_EQ(toLocalISOString(at(1711846800)), "2024-03-31T03:00:00");
   EXPECT_EQ(toLocalISOString(dayBounds("2024-03-31T12:00:00", true)), "2024-03-31T23:59:59");
+}
+
+// Offsets from the store stand in for the C library's: the same zone read
+// two ways must print the same text, in any year, and the C library takes
+// over wherever the offsets cannot tell or the year leaves 0001-9999.
+TEST_F(DatesInNewYork, GivenOffsetsPrintWhatTheCLibraryPrints) {
+  LocalOffsets cLibrary = [](int64_t utc) -> std::optional<int64_t> {
+    std::time_t t = static_cast<std::time_t>(utc);
+    std::tm fields{};
+    if (!localtime_r(&t, &fields)) return std::nullopt;
+    return fields.tm_gmtoff;
+  };
+  for (long long utc : {-62135596800LL + 18000, -2208988800LL, -1LL, 0LL, 1710054000LL, 1710053999LL,
+                        2147483648LL, 32503680000LL, 253402300799LL})
+    EXPECT_EQ(toLocalISOString(at(utc), cLibrary), toLocalISOString(at(utc))) << utc;
+  LocalOffsets unknown = [](int64_t) -> std::optional<int64_t> { return std::nullopt; };
+  EXPECT_EQ(toLocalISOString(at(kMay1NewYork), unknown), "2024-05-01T00:00:00");
+  // An offset that would leave the years 0001-9999 is not taken.
+  LocalOffsets east = [](int64_t) -> std::optional<int64_t> { return 3600; };
+  EXPECT_EQ(toLocalISOString(at(kMay1NewYork), east), "2024-05-01T05:00:00");
+  EXPECT_EQ(toLocalISOString(at(253402300799LL), east), toLocalISOString(at(253402300799LL)));
+  EXPECT_EQ(toLocalISOString(parseYmd("-999-01-01"), east), "-999-01-01T00:00:00");
 }
 
 TEST_F(DatesInNewYork, DueComponentsConvertInTheirOwnZoneOrLocally) {

@@ -10,17 +10,20 @@
 namespace tallowick {
 namespace {
 
-CalendarEventDTO toDTO(const Event& event, const std::string& calendarTitle, const Clock& now) {
+// Fills the reused DTO, so that its texts keep their buffers from one event
+// to the next.
+void fillDTO(CalendarEventDTO& dto, const Event& event, const std::string& calendarTitle, const Clock& now,
+             const LocalOffsets& offsets) {
   // The current time only when the event has no start, asked at most once.
   Instant start = event.startDate ? *event.startDate : now();
   Instant end = event.endDate ? *event.endDate : start;
-  return {event.title.value_or(""),
-          toLocalISOString(start),
-          toLocalISOString(end),
-          event.isAllDay,
-          event.location.value_or(""),
-          calendarTitle,
-          event.notes.value_or("")};
+  dto.title = event.title ? std::string_view(*event.title) : std::string_view();
+  dto.startDate = toLocalISOString(start, offsets);
+  dto.endDate = toLocalISOString(end, offsets);
+  dto.isAllDay = event.isAllDay;
+  dto.location = event.location ? std::string_view(*event.location) : std::string_view();
+  dto.calendar = calendarTitle;
+  dto.notes = event.notes ? std::string_view(*event.notes) : std::string_view();
 }
 
 }  // namespace
@@ -45,13 +48,36 @@ void runEvents(CalendarPlatform& platform, std::ostream& out, const std::string&
   auto store = platform.openStore();
   ensureEventsAccess(platform, *store);
   EventQuery query{parseYmd(start), dayBounds(end, true)};
-  std::vector<CalendarEventDTO> listed;
-  for (const Event& event : store->events(query)) {
-    std::string calendarTitle = event.calendar ? event.calendar->title : "";
-    if (shouldSkipCalendar(calendarTitle)) continue;
-    listed.push_back(toDTO(event, calendarTitle, now));
+  LocalOffsets offsets = platform.localOffsets();
+  std::vector<Event> events = store->events(query);
+
+  // Events of one calendar come in runs: its title is looked at once per run.
+  static const std::string untitled;
+  auto calendarTitle = [](const Event& e) -> const std::string& { return e.calendar ? e.calendar->title : untitled; };
+  std::vector<const Event*> listed;
+  listed.reserve(events.size());
+  EventListWriter document(out);
+  const std::string* lastTitle = nullptr;
+  bool lastSkipped = false;
+  for (const Event& event : events) {
+    const std::string& title = calendarTitle(event);
+    if (!lastTitle || *lastTitle != title) {
+      lastTitle = &title;
+      lastSkipped = shouldSkipCalendar(title);
+      document.check(title);
+    }
+    if (lastSkipped) continue;
+    for (const auto* text : {&event.title, &event.location, &event.notes})
+      if (*text) document.check(**text);
+    listed.push_back(&event);
   }
-  encode(out, listed);
+
+  CalendarEventDTO dto;
+  for (const Event* event : listed) {
+    fillDTO(dto, *event, calendarTitle(*event), now, offsets);
+    document.add(dto);
+  }
+  document.finish();
 }
 
 }  // namespace tallowick

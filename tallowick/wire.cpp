@@ -172,7 +172,39 @@ class Decoder {
 
 }  // namespace
 
-void encode(std::ostream& out, const std::vector<CalendarEventDTO>& events) { print(out, arrayText(events)); }
+void encode(std::ostream& out, const std::vector<CalendarEventDTO>& events) {
+  EventListWriter document(out);
+  for (const CalendarEventDTO& e : events)
+    for (const std::string* text : {&e.title, &e.startDate, &e.endDate, &e.location, &e.calendar, &e.notes})
+      document.check(*text);
+  for (const CalendarEventDTO& event : events) document.add(event);
+  document.finish();
+}
+
+EventListWriter::EventListWriter(std::ostream& out) : out_(out), pending_("[") {}
+
+void EventListWriter::check(std::string_view text) {
+  if (!vantrel::text::isValidUtf8(text)) throw HelperError::runtime("Failed to encode response");
+}
+
+void EventListWriter::add(const CalendarEventDTO& event) {
+  if (!empty_) pending_.push_back(',');
+  empty_ = false;
+  appendValue(pending_, event);
+  if (pending_.size() >= (1 << 20)) flush();
+}
+
+void EventListWriter::finish() {
+  pending_ += "]\n";
+  flush();
+}
+
+void EventListWriter::flush() {
+  out_.write(pending_.data(), static_cast<std::streamsize>(pending_.size()));
+  if (!out_) throw vantrel::OutputWriteError(errno);
+  pending_.clear();
+}
+
 void encode(std::ostream& out, const std::vector<ReminderDTO>& reminders) { print(out, arrayText(reminders)); }
 void encode(std::ostream& out, const std::vector<std::string>& titles) { print(out, arrayText(titles)); }
 

@@ -8,6 +8,7 @@
 #include <ostream>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tallowick {
@@ -56,6 +57,28 @@ inline SuccessDocument successDocument() { return {{"ok", true}}; }
 // HelperError::runtime("Failed to encode response") when the text would not be
 // valid UTF-8; nothing is written then.
 void encode(std::ostream& out, const std::vector<CalendarEventDTO>& events);
+
+// The events document written as encode() writes it, but piece by piece,
+// so that a listing of millions is never held as text. Every text is
+// checked before the first event is added, so that on invalid UTF-8 nothing
+// has been written.
+class EventListWriter {
+ public:
+  explicit EventListWriter(std::ostream& out);
+  // Throws HelperError::runtime("Failed to encode response") when the text
+  // is not valid UTF-8. Only before the first add().
+  void check(std::string_view text);
+  void add(const CalendarEventDTO& event);
+  // Ends the document. Throws vantrel::OutputWriteError when stdout refuses.
+  void finish();
+
+ private:
+  void flush();
+  std::ostream& out_;
+  std::string pending_;
+  bool empty_ = true;
+};
+
 void encode(std::ostream& out, const std::vector<ReminderDTO>& reminders);
 void encode(std::ostream& out, const std::vector<std::string>& titles);
 void encode(std::ostream& out, const AccessResponseDTO& access);

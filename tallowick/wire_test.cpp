@@ -67,6 +67,26 @@ TEST(Encode, InvalidUtf8IsRefusedAndNothingWritten) {
   }
 }
 
+// A listing bigger than one write comes out as one document, the same bytes
+// as a short one joined; an invalid text anywhere, even past the first
+// megabyte, stops it before anything is written.
+TEST(EventListWriter, LongListingsAreOneDocumentAndCheckedBeforeTheFirstByte) {
+  CalendarEventDTO e{"Stand-up \"daily\"", "2024-05-01T09:30:00", "2024-05-01T09:45:00", true, "Room/1", "Work",
+                     "n\tb"};
+  std::string one = encoded(std::vector<CalendarEventDTO>{e});
+  std::vector<CalendarEventDTO> many(20000, e);
+  std::string all = encoded(many);
+  ASSERT_GT(all.size(), 2u << 20);
+  std::string expected = "[";
+  for (size_t i = 0; i < many.size(); ++i) expected += (i ? "," : "") + one.substr(1, one.size() - 3);
+  EXPECT_EQ(all, expected + "]\n");
+
+  many.back().notes = "bad \xc3";
+  std::ostringstream out;
+  EXPECT_EQ(testing::helperMessage([&] { encode(out, many); }), "Failed to encode response");
+  EXPECT_EQ(out.str(), "");
+}
+
 std::string decodeError(const std::string& json) {
   try {
     decodeAddReminderRequest(json, "r.json");

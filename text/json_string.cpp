@@ -5,7 +5,16 @@ namespace vantrel::text {
 void appendJsonString(std::string& out, std::string_view value) {
   static constexpr char kHex[] = "0123456789abcdef";
   out.push_back('"');
-  for (char c : value) {
+  // Runs that need no escape are copied whole; most texts are one such run.
+  auto plain = [](char c) { return static_cast<unsigned char>(c) >= 0x20 && c != '"' && c != '\\' && c != '/'; };
+  size_t i = 0;
+  while (i < value.size()) {
+    size_t run = i;
+    while (run < value.size() && plain(value[run])) ++run;
+    out.append(value.data() + i, run - i);
+    if (run == value.size()) break;
+    char c = value[run];
+    i = run + 1;
     switch (c) {
       case '"': out += "\\\""; break;
       case '\\': out += "\\\\"; break;
@@ -15,15 +24,11 @@ void appendJsonString(std::string& out, std::string_view value) {
       case '\n': out += "\\n"; break;
       case '\r': out += "\\r"; break;
       case '\t': out += "\\t"; break;
-      default: {
+      default: {  // the other control characters
         auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x20) {
-          out += "\\u00";
-          out.push_back(kHex[byte >> 4]);
-          out.push_back(kHex[byte & 0x0f]);
-        } else {
-          out.push_back(c);
-        }
+        out += "\\u00";
+        out.push_back(kHex[byte >> 4]);
+        out.push_back(kHex[byte & 0x0f]);
       }
     }
   }

@@ -1,5 +1,8 @@
 #include "text/utf8.h"
 
+#include <cstdint>
+#include <cstring>
+
 namespace vantrel::text {
 namespace {
 
@@ -41,6 +44,15 @@ size_t wellFormedLength(std::string_view s, size_t i, size_t& bad) {
 bool isValidUtf8(std::string_view bytes) {
   size_t i = 0, bad = 0;
   while (i < bytes.size()) {
+    // Eight ASCII bytes at a time: a long listing is hundreds of megabytes.
+    uint64_t word;
+    if (i + sizeof word <= bytes.size()) {
+      std::memcpy(&word, bytes.data() + i, sizeof word);
+      if ((word & 0x8080808080808080ULL) == 0) {
+        i += sizeof word;
+        continue;
+      }
+    }
     if (static_cast<unsigned char>(bytes[i]) < 0x80) {
       ++i;
       continue;

@@ -19,6 +19,17 @@ TEST(Utf8, RejectsOverlongsSurrogatesAndTruncation) {
   EXPECT_FALSE(isValidUtf8("\x80"));
 }
 
+TEST(Utf8, ABadByteIsFoundAtAnyPositionOfALongText) {
+  for (size_t at = 0; at < 40; ++at) {
+    std::string text(40, 'a');
+    EXPECT_TRUE(isValidUtf8(text));
+    text[at] = '\xFF';
+    EXPECT_FALSE(isValidUtf8(text)) << at;
+    text.replace(at, 1, "\xC3\xA9");
+    EXPECT_TRUE(isValidUtf8(text)) << at;
+  }
+}
+
 TEST(Utf8, RepairReplacesEachMaximalBadSubsequence) {
   EXPECT_EQ(repairUtf8("a\xE2\x82z"), "a\xEF\xBF\xBDz");
   EXPECT_EQ(repairUtf8("\xFF\xFE"), "\xEF\xBF\xBD\xEF\xBF\xBD");

@@ -148,6 +148,10 @@ class CalendarStore {
   virtual void saveReminder(Reminder& reminder, bool commit) = 0;
 };
 
+// Seconds east of UTC of local time at a UTC instant; nothing where the
+// zone cannot tell.
+using LocalOffsets = std::function<std::optional<int64_t>(int64_t utcSeconds)>;
+
 // The store's class-level side: what can be asked without a connection.
 class CalendarPlatform {
  public:
@@ -162,6 +166,12 @@ class CalendarPlatform {
 
   // Whether the operating system is at least the given version.
   virtual bool isOperatingSystemAtLeast(int major, int minor, int patch) = 0;
+
+  // The local time zone as the store reads it, for the length of one run:
+  // seconds east of UTC at a UTC instant (seconds since the epoch). Empty
+  // leaves local time to the C library, which some C libraries make slow for
+  // far-future years (a listing to 9999 may print millions of times).
+  virtual LocalOffsets localOffsets() { return {}; }
 };
 
 // The platform of this build's back end.

@@ -15,6 +15,7 @@
 #include "tallowick/store/ical/settings.h"
 #include "tallowick/store/ical/todo_completion.h"
 #include "tallowick/store/ical/write_lock.h"
+#include "tallowick/store/ical/zone_rules.h"
 #include "text/unicode.h"
 
 namespace tallowick::ical {
@@ -81,6 +82,12 @@ std::string storeRoot(const IcalStoreConfig& config, const std::optional<std::st
   if (path[0] == '/') return path;
   size_t slash = config.settingsFile.rfind('/');
   return slash == std::string::npos ? path : config.settingsFile.substr(0, slash + 1) + path;
+}
+
+LocalOffsets IcalPlatform::localOffsets() {
+  const ZoneRules* local = ZoneRules::local();
+  if (!local) return {};
+  return [local](int64_t utc) -> std::optional<int64_t> { return local->offsetAt(utc); };
 }
 
 int IcalPlatform::authorizationStatus(EntityType type) { return readAccessState(config_.settingsFile, type); }
@@ -156,6 +163,39 @@ std::vector<std::vector<Item>> IcalStore::itemsOf(const std::vector<const Collec
   return items;
 }
 
+namespace {
+
+// Stable by start. The keys are sorted, not the events: an event is a few
+// hundred bytes and a listing may hold millions.
+std::vector<Event> inOrderOfStart(std::vector<Event> events) {
+  auto earlier = [](const Event& a, const Event& b) { return *a.startDate < *b.startDate; };
+  if (std::is_sorted(events.begin(), events.end(), earlier)) return events;
+  std::vector<std::pair<Instant, size_t>> keys;
+  keys.reserve(events.size());
+  for (size_t i = 0; i < events.size(); ++i) keys.emplace_back(*events[i].startDate, i);
+  std::sort(keys.begin(), keys.end());  // the index breaks ties in store order
+  // Moved into place cycle by cycle: position j takes the event at
+  // keys[j].second, and a position once filled points at itself.
+  for (size_t i = 0; i < events.size(); ++i) {
+    if (keys[i].second == i) continue;
+    Event held = std::move(events[i]);
+    size_t j = i;
+    for (;;) {
+      size_t from = keys[j].second;
+      keys[j].second = j;
+      if (from == i) {
+        events[j] = std::move(held);
+        break;
+      }
+      events[j] = std::move(events[from]);
+      j = from;
+    }
+  }
+  return events;
+}
+
+}  // namespace
+
 std::vector<Event> IcalStore::events(const EventQuery& query) {
   std::vector<const Collection*> all;
   for (const Collection& collection : collections()) all.push_back(&collection);
@@ -212,8 +252,7 @@ std::vector<Event> IcalStore::events(const EventQuery& query) {
     std::vector<EventOccurrence>().swap(found[i].occurrences);
   }
   cache_.save(true);
-  std::stable_sort(out.begin(), out.end(), [](const Event& a, const Event& b) { return *a.startDate < *b.startDate; });
-  return out;
+  return inOrderOfStart(std::move(out));
 }
 
 // Open todos come from the summaries, so with a valid cache nothing is parsed;

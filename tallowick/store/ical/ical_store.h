@@ -42,6 +42,9 @@ class IcalPlatform : public CalendarPlatform {
   std::unique_ptr<CalendarStore> openStore() override;
   // The full-access requests are what this store offers.
   bool isOperatingSystemAtLeast(int, int, int) override { return true; }
+  // The zone file's own offsets, the ones the expansion uses for floating
+  // times, so listed times and printed times agree.
+  LocalOffsets localOffsets() override;
 
  private:
   IcalStoreConfig config_;

@@ -111,6 +111,33 @@ TEST_F(IcalStoreTest, EventsOfAllCollectionsInChronologicalOrderMalformedFilesSk
   EXPECT_EQ(readFile(root() + "/a/broken.ics"), broken);
 }
 
+// Files in shuffled start order, several events per start: the listing is
+// by start, and events that start together keep the order of the store
+// (collection, file name, then the file's own order).
+TEST_F(IcalStoreTest, EventsStartingTogetherKeepStoreOrderWhateverTheShuffle) {
+  std::mt19937 random(7);
+  std::vector<int> hours(24);
+  for (int i = 0; i < 24; ++i) hours[i] = i;
+  std::vector<std::pair<int, std::string>> expected;
+  for (const char* collection : {"a", "b"}) {
+    std::shuffle(hours.begin(), hours.end(), random);
+    for (int f = 0; f < 24; ++f) {
+      char name[16];
+      std::snprintf(name, sizeof name, "%02d.ics", f);
+      std::string title = std::string(collection) + name;
+      char start[40];
+      std::snprintf(start, sizeof start, "DTSTART:20240501T%02d0000Z", hours[f] % 6);
+      writeFile(root() + "/" + collection + "/" + name,
+                calendar("BEGIN:VEVENT\nUID:" + title + "\nSUMMARY:" + title + "\n" + start + "\nEND:VEVENT\n"));
+      expected.emplace_back(hours[f] % 6, title);
+    }
+  }
+  std::stable_sort(expected.begin(), expected.end(), [](const auto& x, const auto& y) { return x.first < y.first; });
+  std::vector<std::string> titles;
+  for (const auto& e : expected) titles.push_back(e.second);
+  EXPECT_EQ(titlesIn(utc(2024, 5, 1), utc(2024, 5, 2)), titles);
+}
+
 TEST_F(IcalStoreTest, FetchesIncompleteTodosOfAllListsOrOfTheGivenOnes) {
   writeFile(root() + "/a/1.ics", openTodo);
   writeFile(root() + "/a/2.ics", calendar("BEGIN:VTODO\nUID:t2\nSTATUS:COMPLETED\nEND:VTODO\n"));
