@@ -10,6 +10,11 @@
 namespace tallowick {
 namespace {
 
+const std::string& calendarTitle(const Event& event) {
+  static const std::string untitled;
+  return event.calendar ? event.calendar->title : untitled;
+}
+
 // Fills the reused DTO, so that its texts keep their buffers from one event
 // to the next.
 void fillDTO(CalendarEventDTO& dto, const Event& event, const std::string& calendarTitle, const Clock& now,
@@ -49,32 +54,35 @@ void runEvents(CalendarPlatform& platform, std::ostream& out, const std::string&
   ensureEventsAccess(platform, *store);
   EventQuery query{parseYmd(start), dayBounds(end, true)};
   LocalOffsets offsets = platform.localOffsets();
-  std::vector<Event> events = store->events(query);
+  std::unique_ptr<EventListing> events = store->listEvents(query);
 
-  // Events of one calendar come in runs: its title is looked at once per run.
-  static const std::string untitled;
-  auto calendarTitle = [](const Event& e) -> const std::string& { return e.calendar ? e.calendar->title : untitled; };
-  std::vector<const Event*> listed;
-  listed.reserve(events.size());
+  // Two passes over the listing: the texts are checked before anything is
+  // written, then the document is written piece by piece. Events of one
+  // calendar come in runs, so its title is looked at once per run.
   EventListWriter document(out);
-  const std::string* lastTitle = nullptr;
+  std::vector<bool> skipped(events->size());
+  Event event;
+  std::optional<std::string> lastTitle;
   bool lastSkipped = false;
-  for (const Event& event : events) {
+  for (size_t i = 0; i < events->size(); ++i) {
+    events->get(i, event);
     const std::string& title = calendarTitle(event);
     if (!lastTitle || *lastTitle != title) {
-      lastTitle = &title;
+      lastTitle = title;
       lastSkipped = shouldSkipCalendar(title);
       document.check(title);
     }
+    skipped[i] = lastSkipped;
     if (lastSkipped) continue;
     for (const auto* text : {&event.title, &event.location, &event.notes})
       if (*text) document.check(**text);
-    listed.push_back(&event);
   }
 
   CalendarEventDTO dto;
-  for (const Event* event : listed) {
-    fillDTO(dto, *event, calendarTitle(*event), now, offsets);
+  for (size_t i = 0; i < events->size(); ++i) {
+    if (skipped[i]) continue;
+    events->get(i, event);
+    fillDTO(dto, event, calendarTitle(event), now, offsets);
     document.add(dto);
   }
   document.finish();

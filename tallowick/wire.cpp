@@ -43,8 +43,10 @@ class ObjectWriter {
   void key(std::string_view name) {
     if (!first_) out_.push_back(',');
     first_ = false;
-    appendJsonString(out_, name);
-    out_.push_back(':');
+    // Member names are this program's own ASCII words: nothing to escape.
+    out_.push_back('"');
+    out_.append(name);
+    out_ += "\":";
   }
   std::string& out_;
   bool first_ = true;

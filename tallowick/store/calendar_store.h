@@ -108,6 +108,8 @@ using AccessCompletion = std::function<void(bool granted, std::optional<std::str
 using RemindersCompletion = std::function<void(std::optional<std::vector<Reminder>>)>;
 
 // One open connection to the store. Not thread-safe: use from one thread.
+class EventListing;
+
 class CalendarStore {
  public:
   virtual ~CalendarStore() = default;
@@ -134,6 +136,11 @@ class CalendarStore {
   // events expanded, in the store's order. Returns at once; never fails.
   virtual std::vector<Event> events(const EventQuery& query) = 0;
 
+  // The same events in the same order, held in whatever form suits the
+  // store: a listing of millions of occurrences need not be millions of
+  // Events at once. By default, the vector events() returns.
+  virtual std::unique_ptr<EventListing> listEvents(const EventQuery& query);
+
   // Fetches the incomplete reminders that the query selects and calls
   // `completion` exactly once, on any thread, with them (or with nothing).
   virtual void fetchReminders(const IncompleteReminderQuery& query, RemindersCompletion completion) = 0;
@@ -151,6 +158,29 @@ class CalendarStore {
 // Seconds east of UTC of local time at a UTC instant; nothing where the
 // zone cannot tell.
 using LocalOffsets = std::function<std::optional<int64_t>(int64_t utcSeconds)>;
+
+// Events read one at a time, by index.
+class EventListing {
+ public:
+  virtual ~EventListing() = default;
+  virtual size_t size() const = 0;
+  // Event i, written over `into`, whose texts keep their buffers.
+  virtual void get(size_t i, Event& into) const = 0;
+};
+
+class EventVectorListing : public EventListing {
+ public:
+  explicit EventVectorListing(std::vector<Event> events) : events_(std::move(events)) {}
+  size_t size() const override { return events_.size(); }
+  void get(size_t i, Event& into) const override { into = events_[i]; }
+
+ private:
+  std::vector<Event> events_;
+};
+
+inline std::unique_ptr<EventListing> CalendarStore::listEvents(const EventQuery& query) {
+  return std::make_unique<EventVectorListing>(events(query));
+}
 
 // The store's class-level side: what can be asked without a connection.
 class CalendarPlatform {

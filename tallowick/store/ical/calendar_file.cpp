@@ -89,7 +89,31 @@ std::optional<CalendarFile> CalendarFile::parse(std::string_view bytes, std::chr
 }
 
 std::vector<EventOccurrence> CalendarFile::occurrences(Instant start, Instant end) const {
+  OccurrenceList list = occurrenceList(start, end);
+  std::vector<EventOccurrence> out;
+  out.reserve(list.size());
+  for (size_t i = 0; i < list.size(); ++i) out.push_back(list[i]);
+  return out;
+}
+
+OccurrenceList CalendarFile::occurrenceList(Instant start, Instant end) const {
   return expandEvents(root_.get(), start, end);
+}
+
+uint32_t OccurrenceList::addTexts(EventTexts texts) {
+  texts_.push_back(std::move(texts));
+  return static_cast<uint32_t>(texts_.size() - 1);
+}
+
+void OccurrenceList::reserve(size_t more) {
+  if (entries_.capacity() - entries_.size() < more)
+    entries_.reserve(std::max(entries_.size() + more, 2 * entries_.capacity()));
+}
+
+EventOccurrence OccurrenceList::operator[](size_t i) const {
+  const Entry& e = entries_[i];
+  const EventTexts& t = texts_[e.texts];
+  return {t.title, t.location, t.notes, e.start, e.end, e.isAllDay};
 }
 
 EventSpan CalendarFile::eventSpan() const { return ical::eventSpan(root_.get()); }

@@ -5,6 +5,7 @@
 #include <libical/ical.h>
 
 #include <chrono>
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -27,6 +28,39 @@ struct EventOccurrence {
   Instant start;
   Instant end;
   bool isAllDay = false;
+};
+
+// The texts an event's occurrences share.
+struct EventTexts {
+  std::optional<std::string> title;
+  std::optional<std::string> location;
+  std::optional<std::string> notes;
+};
+
+// A file's occurrences with each event's texts held once, not once per
+// occurrence: a daily rule listed to 9999 has millions of occurrences.
+class OccurrenceList {
+ public:
+  struct Entry {
+    Instant start;
+    Instant end;
+    uint32_t texts;  // index into texts()
+    bool isAllDay;
+  };
+  // The index that add() takes for these texts.
+  uint32_t addTexts(EventTexts texts);
+  void add(uint32_t texts, Instant start, Instant end, bool isAllDay) {
+    entries_.push_back({start, end, texts, isAllDay});
+  }
+  void reserve(size_t more);
+  size_t size() const { return entries_.size(); }
+  const std::vector<Entry>& entries() const { return entries_; }
+  const std::vector<EventTexts>& texts() const { return texts_; }
+  EventOccurrence operator[](size_t i) const;
+
+ private:
+  std::vector<EventTexts> texts_;
+  std::vector<Entry> entries_;
 };
 
 // One VTODO, without its list. `index` counts the file's VTODOs from 0 in
@@ -59,6 +93,8 @@ class CalendarFile {
   // Occurrences of the file's events that overlap [start, end], recurring
   // events expanded, in the order found (not sorted).
   std::vector<EventOccurrence> occurrences(Instant start, Instant end) const;
+  // The same, compactly.
+  OccurrenceList occurrenceList(Instant start, Instant end) const;
 
   std::vector<TodoItem> todos() const;
 

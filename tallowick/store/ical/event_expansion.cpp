@@ -146,24 +146,13 @@ std::string uidOf(icalcomponent* event) {
 
 // The texts of an event, read once: libical finds a property by walking all
 // of them, and an event with 50,000 EXDATEs has that many.
-struct Texts {
-  std::optional<std::string> title, location, notes;
-};
-
-Texts textsOf(icalcomponent* event) {
+EventTexts textsOf(icalcomponent* event) {
   return {textProperty(event, ICAL_SUMMARY_PROPERTY), textProperty(event, ICAL_LOCATION_PROPERTY),
           textProperty(event, ICAL_DESCRIPTION_PROPERTY)};
 }
 
-EventOccurrence occurrenceOf(const Texts& texts, const Span& span, bool allDay) {
-  EventOccurrence o;
-  o.title = texts.title;
-  o.location = texts.location;
-  o.notes = texts.notes;
-  o.start = instantOfSeconds(span.start);
-  o.end = instantOfSeconds(span.end);
-  o.isAllDay = allDay;
-  return o;
+void addOccurrence(OccurrenceList& out, uint32_t texts, const Span& span, bool allDay) {
+  out.add(texts, instantOfSeconds(span.start), instantOfSeconds(span.end), allDay);
 }
 
 bool isThisAndFuture(icalproperty* recurrenceId) {
@@ -175,7 +164,7 @@ bool isThisAndFuture(icalproperty* recurrenceId) {
 // one: those move as the instance moved and take its length and texts.
 struct Override {
   icalcomponent* event = nullptr;
-  Texts texts;
+  EventTexts texts;
   Time recurrenceId;
   Time start;
   Shape shape;
@@ -259,10 +248,10 @@ class Expander {
     }
   }
 
-  void expand(const Window& window, std::vector<EventOccurrence>& out) {
+  void expand(const Window& window, OccurrenceList& out) {
     for (const Override& o : overrides_) {
       Span span = spanOf(o.start.wall, *o.start.clock, clocks_.local(), o.shape);
-      if (overlaps(span.start, span.end, window)) out.push_back(occurrenceOf(o.texts, span, o.shape.allDay));
+      if (overlaps(span.start, span.end, window)) addOccurrence(out, out.addTexts(o.texts), span, o.shape.allDay);
     }
     for (icalcomponent* master : masters_) expandMaster(master, window, out);
   }
@@ -303,7 +292,7 @@ class Expander {
   std::vector<Override> overrides_;
   std::map<std::string, Overrides> byUid_;
 
-  void expandMaster(icalcomponent* event, const Window& window, std::vector<EventOccurrence>& out) {
+  void expandMaster(icalcomponent* event, const Window& window, OccurrenceList& out) {
     std::optional<Time> dtstart = timeProperty(clocks_, event, ICAL_DTSTART_PROPERTY);
     if (!dtstart) return;
     const WallClock& clock = *dtstart->clock;
@@ -365,9 +354,11 @@ class Expander {
     }
     std::sort(excludedUtc.begin(), excludedUtc.end());
     std::sort(excludedDays.begin(), excludedDays.end());
-    if (out.capacity() - out.size() < starts.size()) out.reserve(std::max(out.size() + starts.size(), 2 * out.capacity()));
+    out.reserve(starts.size());
 
-    std::optional<Texts> texts;
+    // Each source of texts is added to the list once, on first use.
+    std::optional<uint32_t> texts;
+    std::map<const Override*, uint32_t> rangeTexts;
     for (const Start& s : starts) {
       budget_.spend();
       if (std::binary_search(excludedUtc.begin(), excludedUtc.end(), s.utc) ||
@@ -379,23 +370,26 @@ class Expander {
       if (later != overrides.ranges.begin()) {
         const Override& o = **(later - 1);
         Span span = spanOf(std::clamp(s.wall + o.shift, earliestWall, latestWall), clock, clocks_.local(), o.shape);
-        if (overlaps(span.start, span.end, window)) out.push_back(occurrenceOf(o.texts, span, o.shape.allDay));
+        if (!overlaps(span.start, span.end, window)) continue;
+        auto known = rangeTexts.find(&o);
+        if (known == rangeTexts.end()) known = rangeTexts.emplace(&o, out.addTexts(o.texts)).first;
+        addOccurrence(out, known->second, span, o.shape.allDay);
         continue;
       }
       Span span = spanOf(s.wall, clock, clocks_.local(), shape);
       if (!overlaps(span.start, span.end, window)) continue;
-      if (!texts) texts = textsOf(event);
-      out.push_back(occurrenceOf(*texts, span, shape.allDay));
+      if (!texts) texts = out.addTexts(textsOf(event));
+      addOccurrence(out, *texts, span, shape.allDay);
     }
   }
 };
 
 }  // namespace
 
-std::vector<EventOccurrence> expandEvents(icalcomponent* calendar, Instant start, Instant end, int64_t steps) {
+OccurrenceList expandEvents(icalcomponent* calendar, Instant start, Instant end, int64_t steps) {
   Window window{std::chrono::floor<std::chrono::seconds>(start).time_since_epoch().count(),
                 std::chrono::floor<std::chrono::seconds>(end).time_since_epoch().count()};
-  std::vector<EventOccurrence> out;
+  OccurrenceList out;
   StepBudget budget(steps);
   try {
     Expander(calendar, budget).expand(window, out);

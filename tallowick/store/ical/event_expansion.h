@@ -23,8 +23,7 @@ inline constexpr int64_t expansionStepsPerFile = 100'000'000;
 // no later than `end` and ends after `start` (or, lasting no time, starts at or
 // after `start`). Unsorted.
 // `steps` is the budget (tests give less).
-std::vector<EventOccurrence> expandEvents(icalcomponent* calendar, Instant start, Instant end,
-                                          int64_t steps = expansionStepsPerFile);
+OccurrenceList expandEvents(icalcomponent* calendar, Instant start, Instant end, int64_t steps = expansionStepsPerFile);
 
 // The time a calendar's events cover: from the earliest start to the latest
 // end of any occurrence, or without end when a rule repeats for ever (or when

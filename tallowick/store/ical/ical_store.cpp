@@ -7,6 +7,7 @@
 #include <exception>
 #include <system_error>
 #include <thread>
+#include <tuple>
 
 #include "tallowick/store/ical/atomic_file.h"
 #include "tallowick/store/ical/calendar_file.h"
@@ -87,7 +88,13 @@ std::string storeRoot(const IcalStoreConfig& config, const std::optional<std::st
 LocalOffsets IcalPlatform::localOffsets() {
   const ZoneRules* local = ZoneRules::local();
   if (!local) return {};
-  return [local](int64_t utc) -> std::optional<int64_t> { return local->offsetAt(utc); };
+  // Listed times come mostly in order: the span of the last answer answers
+  // most of the next ones. One run converts on one thread.
+  auto last = std::make_shared<ZoneRules::Span>(ZoneRules::Span{0, 0, 0});
+  return [local, last](int64_t utc) -> std::optional<int64_t> {
+    if (utc < last->from || utc >= last->until) *last = local->spanAt(utc);
+    return last->offset;
+  };
 }
 
 int IcalPlatform::authorizationStatus(EntityType type) { return readAccessState(config_.settingsFile, type); }
@@ -165,38 +172,70 @@ std::vector<std::vector<Item>> IcalStore::itemsOf(const std::vector<const Collec
 
 namespace {
 
-// Stable by start. The keys are sorted, not the events: an event is a few
-// hundred bytes and a listing may hold millions.
-std::vector<Event> inOrderOfStart(std::vector<Event> events) {
-  auto earlier = [](const Event& a, const Event& b) { return *a.startDate < *b.startDate; };
-  if (std::is_sorted(events.begin(), events.end(), earlier)) return events;
-  std::vector<std::pair<Instant, size_t>> keys;
-  keys.reserve(events.size());
-  for (size_t i = 0; i < events.size(); ++i) keys.emplace_back(*events[i].startDate, i);
-  std::sort(keys.begin(), keys.end());  // the index breaks ties in store order
-  // Moved into place cycle by cycle: position j takes the event at
-  // keys[j].second, and a position once filled points at itself.
-  for (size_t i = 0; i < events.size(); ++i) {
-    if (keys[i].second == i) continue;
-    Event held = std::move(events[i]);
-    size_t j = i;
-    for (;;) {
-      size_t from = keys[j].second;
-      keys[j].second = j;
-      if (from == i) {
-        events[j] = std::move(held);
-        break;
-      }
-      events[j] = std::move(events[from]);
-      j = from;
-    }
+// Every file's occurrences, compact, with one index by start over all of
+// them: an Event is a few hundred bytes, an entry of the index sixteen.
+class IcalEventListing : public EventListing {
+ public:
+  void addFile(Calendar calendar, OccurrenceList occurrences) {
+    files_.push_back({std::move(calendar), std::move(occurrences)});
   }
-  return events;
-}
+
+  // Stable by start: events that start together keep the store's order.
+  void sort() {
+    size_t total = 0;
+    for (const File& f : files_) total += f.occurrences.size();
+    order_.reserve(total);
+    for (uint32_t f = 0; f < files_.size(); ++f) {
+      const auto& entries = files_[f].occurrences.entries();
+      for (uint32_t i = 0; i < entries.size(); ++i) order_.push_back({entries[i].start.time_since_epoch().count(), f, i});
+    }
+    // File and entry are the store's order, so they break ties.
+    auto earlier = [](const Position& a, const Position& b) {
+      return std::tie(a.start, a.file, a.entry) < std::tie(b.start, b.file, b.entry);
+    };
+    if (!std::is_sorted(order_.begin(), order_.end(), earlier)) std::sort(order_.begin(), order_.end(), earlier);
+  }
+
+  size_t size() const override { return order_.size(); }
+
+  void get(size_t i, Event& into) const override {
+    const File& file = files_[order_[i].file];
+    const OccurrenceList::Entry& e = file.occurrences.entries()[order_[i].entry];
+    const EventTexts& texts = file.occurrences.texts()[e.texts];
+    into.title = texts.title;
+    into.startDate = e.start;
+    into.endDate = e.end;
+    into.isAllDay = e.isAllDay;
+    into.location = texts.location;
+    into.notes = texts.notes;
+    into.calendar = file.calendar;
+  }
+
+ private:
+  struct File {
+    Calendar calendar;
+    OccurrenceList occurrences;
+  };
+  struct Position {
+    Instant::rep start;
+    uint32_t file;
+    uint32_t entry;
+  };
+
+  std::vector<File> files_;
+  std::vector<Position> order_;
+};
 
 }  // namespace
 
 std::vector<Event> IcalStore::events(const EventQuery& query) {
+  std::unique_ptr<EventListing> listing = listEvents(query);
+  std::vector<Event> out(listing->size());
+  for (size_t i = 0; i < out.size(); ++i) listing->get(i, out[i]);
+  return out;
+}
+
+std::unique_ptr<EventListing> IcalStore::listEvents(const EventQuery& query) {
   std::vector<const Collection*> all;
   for (const Collection& collection : collections()) all.push_back(&collection);
   std::vector<std::vector<Item>> items = itemsOf(all);
@@ -222,7 +261,7 @@ std::vector<Event> IcalStore::events(const EventQuery& query) {
   // own, so two threads share them and the results keep the store order.
   struct Found {
     std::optional<FileSummary> summary;
-    std::vector<EventOccurrence> occurrences;
+    OccurrenceList occurrences;
   };
   std::vector<Found> found(candidates.size());
   shareWork(candidates.size(), [&](size_t i) {
@@ -233,26 +272,19 @@ std::vector<Event> IcalStore::events(const EventQuery& query) {
     // Recorded under the stamp taken before reading: if the file changed in
     // between, the next run sees a new stamp and reads it again.
     if (!candidate.summarized) found[i].summary = summarize(file);
-    if (file) found[i].occurrences = file->occurrences(query.start, query.end);
+    if (file) found[i].occurrences = file->occurrenceList(query.start, query.end);
   });
 
-  // A listing may hold millions of occurrences: each file's are let go of
-  // once moved, so they are not held twice.
-  size_t total = 0;
-  for (const Found& f : found) total += f.occurrences.size();
-  std::vector<Event> out;
-  out.reserve(total);
+  auto listing = std::make_unique<IcalEventListing>();
   for (size_t i = 0; i < candidates.size(); ++i) {
     const Candidate& candidate = candidates[i];
     if (found[i].summary) cache_.record(candidate.relative, candidate.item->stamp, std::move(*found[i].summary));
-    for (EventOccurrence& o : found[i].occurrences) {
-      out.push_back(Event{std::move(o.title), o.start, o.end, o.isAllDay, std::move(o.location), std::move(o.notes),
-                          calendarOf(*candidate.collection)});
-    }
-    std::vector<EventOccurrence>().swap(found[i].occurrences);
+    if (found[i].occurrences.size() > 0)
+      listing->addFile(calendarOf(*candidate.collection), std::move(found[i].occurrences));
   }
   cache_.save(true);
-  return inOrderOfStart(std::move(out));
+  listing->sort();
+  return listing;
 }
 
 // Open todos come from the summaries, so with a valid cache nothing is parsed;

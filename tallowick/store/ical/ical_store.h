@@ -60,6 +60,7 @@ class IcalStore : public CalendarStore {
   std::vector<Calendar> calendars(EntityType type) override;
   std::optional<Calendar> defaultCalendarForNewReminders() override;
   std::vector<Event> events(const EventQuery& query) override;
+  std::unique_ptr<EventListing> listEvents(const EventQuery& query) override;
   void fetchReminders(const IncompleteReminderQuery& query, RemindersCompletion completion) override;
   Reminder newReminder() override;
   // Writes only new reminders and completions; changing anything else of a

@@ -1,6 +1,7 @@
 #include "tallowick/store/ical/zone_rules.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstdlib>
 #include <map>
 #include <memory>
@@ -237,6 +238,29 @@ int64_t ZoneRules::offsetAt(int64_t utc) const {
   auto it = std::upper_bound(transitions_.begin(), transitions_.end(), utc);
   if (it == transitions_.begin()) return initial_;
   return offsets_[static_cast<size_t>(it - transitions_.begin()) - 1];
+}
+
+ZoneRules::Span ZoneRules::spanAt(int64_t utc) const {
+  constexpr int64_t never = INT64_MAX;
+  if (transitions_.empty() || utc >= transitions_.back()) {
+    int64_t from = transitions_.empty() ? INT64_MIN : transitions_.back();
+    if (!hasFooter_) return {offsetAt(utc), from, never};
+    if (!daylight_) return {standard_, from, never};
+    // Within the rule's year, up to its next change; a rule may put a change
+    // up to a week (167 hours) across the turn of the year, so the span
+    // stops that far before it.
+    int64_t day = floorDiv(utc + standard_, 86400);
+    int64_t year = civilFromDays(day).year;
+    int64_t begins = ruleDay(begins_, year) * 86400 + begins_.time - standard_;
+    int64_t ends = ruleDay(ends_, year) * 86400 + ends_.time - *daylight_;
+    int64_t until = daysFromCivil(year + 1, 1, 1) * 86400 - standard_ - 8 * 86400;
+    for (int64_t change : {begins, ends})
+      if (change > utc) until = std::min(until, change);
+    return {footerOffsetAt(utc), utc, std::max(until, utc + 1)};
+  }
+  auto it = std::upper_bound(transitions_.begin(), transitions_.end(), utc);
+  if (it == transitions_.begin()) return {initial_, INT64_MIN, *it};
+  return {offsets_[static_cast<size_t>(it - transitions_.begin()) - 1], *(it - 1), *it};
 }
 
 int64_t ZoneRules::utcOf(int64_t wall) const {

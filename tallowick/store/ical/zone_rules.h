@@ -31,6 +31,15 @@ class ZoneRules {
   // Seconds east of UTC at a UTC instant (seconds since the epoch).
   int64_t offsetAt(int64_t utc) const;
 
+  // That offset and instants around the one asked for that share it, so
+  // that a caller converting many times in order can skip the lookups:
+  // offsetAt(t) == offset for every t in [from, until). The span may be
+  // shorter than the true one.
+  struct Span {
+    int64_t offset, from, until;
+  };
+  Span spanAt(int64_t utc) const;
+
   // The UTC instant of a wall-clock time (seconds since 1970-01-01 of the
   // zone's clock). A time that occurs twice is the first of the two; a time
   // skipped by a change is taken with the offset from before the change, so

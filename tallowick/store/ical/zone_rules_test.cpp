@@ -40,6 +40,35 @@ TEST(ZoneRules, OffsetsAndWallClockTimesMatchTheCLibraryInAnyYear) {
   EXPECT_FALSE(ZoneRules::parse("TZif2 cut short").has_value());
 }
 
+// A span must hold its offset over all of it: checked at its ends, at random
+// points inside, and by walking forward from span to span, as a listing
+// does, against a lookup of every instant.
+TEST(ZoneRules, SpansHoldTheirOffsetThroughout) {
+  std::mt19937_64 random(7);
+  std::uniform_int_distribution<int64_t> instant(wallSeconds(1850, 1, 1, 0, 0, 0), latestWall - 86400);
+  for (const char* zone : {"Europe/Berlin", "America/New_York", "Australia/Sydney", "Asia/Kolkata",
+                           "America/Santiago", "Africa/Casablanca", "Pacific/Chatham", "UTC"}) {
+    const ZoneRules* rules = ZoneRules::system(zone);
+    ASSERT_NE(rules, nullptr) << zone;
+    for (int i = 0; i < 2000; ++i) {
+      int64_t utc = instant(random);
+      ZoneRules::Span span = rules->spanAt(utc);
+      ASSERT_TRUE(span.from <= utc && utc < span.until) << zone << " at " << utc;
+      ASSERT_EQ(span.offset, rules->offsetAt(utc)) << zone << " at " << utc;
+      int64_t low = std::max<int64_t>(span.from, utc - 400 * 86400LL);
+      int64_t high = std::min<int64_t>(span.until - 1, utc + 400 * 86400LL);
+      std::uniform_int_distribution<int64_t> inside(low, high);
+      for (int64_t t : std::initializer_list<int64_t>{low, high, inside(random), inside(random)})
+        ASSERT_EQ(rules->offsetAt(t), span.offset) << zone << " at " << t << " in the span of " << utc;
+    }
+    ZoneRules::Span last{0, 0, 0};
+    for (int64_t utc = wallSeconds(2030, 1, 1, 0, 0, 0); utc < wallSeconds(2090, 1, 1, 0, 0, 0); utc += 3 * 3600 + 7) {
+      if (utc < last.from || utc >= last.until) last = rules->spanAt(utc);
+      ASSERT_EQ(last.offset, rules->offsetAt(utc)) << zone << " at " << utc;
+    }
+  }
+}
+
 TEST(ZoneRules, SkippedTimesTakeTheOffsetFromBeforeTheChange) {
   const ZoneRules* newYork = ZoneRules::system("America/New_York");
   ASSERT_NE(newYork, nullptr);
