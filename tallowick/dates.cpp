@@ -79,8 +79,8 @@ std::optional<Fields> wallClockFields(long long utc, int64_t offset) {
 
 // "YYYY-MM-DDTHH:MM:SS" for a year of 0-9999, written without printf: a long
 // listing prints two of these per occurrence.
-std::string fixedWidthText(const Fields& f) {
-  std::string text = "0000-00-00T00:00:00";
+void writeFixedWidth(std::string& text, const Fields& f) {
+  text = "0000-00-00T00:00:00";
   auto put = [&](size_t at, long long value, int width) {
     for (int i = width - 1; i >= 0; --i, value /= 10) text[at + i] = static_cast<char>('0' + value % 10);
   };
@@ -90,7 +90,6 @@ std::string fixedWidthText(const Fields& f) {
   put(11, f.hour, 2);
   put(14, f.minute, 2);
   put(17, f.second, 2);
-  return text;
 }
 
 // An optional sign and one or more decimal digits, nothing else.
@@ -189,6 +188,12 @@ Instant dayBounds(const std::string& text, bool endOfDay) {
 }
 
 std::string toLocalISOString(Instant instant, const LocalOffsets& offsets) {
+  std::string text;
+  assignLocalISOString(text, instant, offsets);
+  return text;
+}
+
+void assignLocalISOString(std::string& text, Instant instant, const LocalOffsets& offsets) {
   std::optional<Fields> f;
   if (offsets) {
     long long secs = std::chrono::floor<seconds>(instant).time_since_epoch().count();
@@ -199,11 +204,14 @@ std::string toLocalISOString(Instant instant, const LocalOffsets& offsets) {
     if (auto t = splitLocal(instant))
       f = Fields{t->tm_year + 1900LL, t->tm_mon + 1LL, t->tm_mday, t->tm_hour, t->tm_min, t->tm_sec};
   }
-  if (f->year >= 0 && f->year <= 9999) return fixedWidthText(*f);
+  if (f->year >= 0 && f->year <= 9999) {
+    writeFixedWidth(text, *f);
+    return;
+  }
   char buffer[96];
   std::snprintf(buffer, sizeof buffer, "%04lld-%02lld-%02lldT%02lld:%02lld:%02lld", f->year, f->month, f->day, f->hour,
                 f->minute, f->second);
-  return buffer;
+  text = buffer;
 }
 
 std::optional<Instant> dateFromComponents(const DateComponents& c) {

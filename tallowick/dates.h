@@ -23,6 +23,9 @@ Instant dayBounds(const std::string& text, bool endOfDay);
 // offsets, when given and able to tell, stand in for the C library's reading
 // of the local zone (see CalendarPlatform::localOffsets).
 std::string toLocalISOString(Instant instant, const LocalOffsets& offsets = {});
+// The same text written over `text`, which keeps its buffer: a long listing
+// prints two per occurrence.
+void assignLocalISOString(std::string& text, Instant instant, const LocalOffsets& offsets = {});
 
 // The moment the components name: in their own zone when they carry a known
 // one, else in local time. Missing hour, minute or second count as 0; missing

@@ -23,8 +23,8 @@ void fillDTO(CalendarEventDTO& dto, const Event& event, const std::string& calen
   Instant start = event.startDate ? *event.startDate : now();
   Instant end = event.endDate ? *event.endDate : start;
   dto.title = event.title ? std::string_view(*event.title) : std::string_view();
-  dto.startDate = toLocalISOString(start, offsets);
-  dto.endDate = toLocalISOString(end, offsets);
+  assignLocalISOString(dto.startDate, start, offsets);
+  assignLocalISOString(dto.endDate, end, offsets);
   dto.isAllDay = event.isAllDay;
   dto.location = event.location ? std::string_view(*event.location) : std::string_view();
   dto.calendar = calendarTitle;

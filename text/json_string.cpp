@@ -1,12 +1,20 @@
 #include "text/json_string.h"
 
+#include <array>
+
 namespace vantrel::text {
 
 void appendJsonString(std::string& out, std::string_view value) {
   static constexpr char kHex[] = "0123456789abcdef";
   out.push_back('"');
   // Runs that need no escape are copied whole; most texts are one such run.
-  auto plain = [](char c) { return static_cast<unsigned char>(c) >= 0x20 && c != '"' && c != '\\' && c != '/'; };
+  static constexpr auto needsEscape = [] {
+    std::array<bool, 256> table{};
+    for (int c = 0; c < 0x20; ++c) table[c] = true;
+    table['"'] = table['\\'] = table['/'] = true;
+    return table;
+  }();
+  auto plain = [](char c) { return !needsEscape[static_cast<unsigned char>(c)]; };
   size_t i = 0;
   while (i < value.size()) {
     size_t run = i;
