@@ -24,17 +24,10 @@ class Interop : public ::testing::Test {
   void SetUp() override {
     ASSERT_EQ(::access(todomanBin, X_OK), 0) << "todoman is missing: run scripts/setup";
     ASSERT_EQ(::access(khalBin, X_OK), 0) << "khal is missing: run scripts/setup";
-    std::string pattern = (fs::temp_directory_path() / "tallowick-interop-XXXXXX").string();
-    home_ = ::mkdtemp(pattern.data());
+    home_ = e2e::makeTempHome("tallowick-interop", "Europe/Berlin", options_);
     const std::string calendars = (home_ / "data/calendars").string();
     fs::create_directories(calendars + "/home");
-    options_.env["HOME"] = home_.string();
-    options_.env["XDG_CONFIG_HOME"] = (home_ / "config").string();
-    options_.env["XDG_DATA_HOME"] = (home_ / "data").string();
-    options_.env["XDG_CACHE_HOME"] = (home_ / "cache").string();
-    options_.env["TZ"] = "Europe/Berlin";
     options_.env["LC_ALL"] = "C.UTF-8";
-    options_.workingDirectory = home_.string();
     write("config/vantrel/calendar.json", R"({"access": {"events": "full-access", "reminders": "full-access"}})");
     write("config/todoman/config.py", "path = \"" + calendars +
                                           "/*\"\ndate_format = \"%Y-%m-%d\"\ntime_format = \"%H:%M\"\n"

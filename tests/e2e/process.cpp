@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 #include <stdexcept>
 
@@ -174,6 +175,19 @@ ProcessResult RunningProcess::finish() {
   result.status = waitFor(pid_);
   pid_ = -1;
   return result;
+}
+
+std::filesystem::path makeTempHome(const std::string& prefix, const std::string& zone, ProcessOptions& options) {
+  std::string pattern = (std::filesystem::temp_directory_path() / (prefix + "-XXXXXX")).string();
+  if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed: " + std::string(std::strerror(errno)));
+  std::filesystem::path home = pattern;
+  options.env["HOME"] = home.string();
+  options.env["XDG_CONFIG_HOME"] = (home / "config").string();
+  options.env["XDG_DATA_HOME"] = (home / "data").string();
+  options.env["XDG_CACHE_HOME"] = (home / "cache").string();
+  options.env["TZ"] = zone;
+  options.workingDirectory = home.string();
+  return home;
 }
 
 }  // namespace e2e

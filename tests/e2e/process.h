@@ -4,6 +4,7 @@
 // has no controlling terminal.
 
 #include <chrono>
+#include <filesystem>
 #include <map>
 #include <optional>
 #include <string>
@@ -36,6 +37,12 @@ struct ProcessResult {
 
 ProcessResult runProcess(const std::string& binary, const std::vector<std::string>& args,
                          const ProcessOptions& options = {});
+
+// A new directory under the system's temporary directory, made the run's
+// HOME and working directory, with XDG_CONFIG_HOME, XDG_DATA_HOME and
+// XDG_CACHE_HOME at config/, data/ and cache/ in it and TZ set to `zone`.
+// The caller removes it.
+std::filesystem::path makeTempHome(const std::string& prefix, const std::string& zone, ProcessOptions& options);
 
 // A process whose stdout is read while it runs.
 class RunningProcess {

@@ -23,14 +23,7 @@ const std::string kBrokenPipe = "Failed to write to standard output: Broken pipe
 class ProcessEdges : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "process-edges-XXXXXX").string();
-    home_ = ::mkdtemp(pattern.data());
-    options_.env["HOME"] = home_.string();
-    options_.env["XDG_CONFIG_HOME"] = (home_ / "config").string();
-    options_.env["XDG_DATA_HOME"] = (home_ / "data").string();
-    options_.env["XDG_CACHE_HOME"] = (home_ / "cache").string();
-    options_.env["TZ"] = "UTC";
-    options_.workingDirectory = home_.string();
+    home_ = e2e::makeTempHome("process-edges", "UTC", options_);
     write("config/vantrel/calendar.json", R"({"access":{"events":"full-access","reminders":"full-access"}})");
     modelAt("http://127.0.0.1:" + std::to_string(scripted::closedPort()));
   }

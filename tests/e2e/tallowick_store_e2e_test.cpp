@@ -18,14 +18,7 @@ namespace fs = std::filesystem;
 class TallowickStore : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "tallowick-store-e2e-XXXXXX").string();
-    home_ = ::mkdtemp(pattern.data());
-    options_.env["HOME"] = home_.string();
-    options_.env["XDG_CONFIG_HOME"] = (home_ / "config").string();
-    options_.env["XDG_DATA_HOME"] = (home_ / "data").string();
-    options_.env["XDG_CACHE_HOME"] = (home_ / "cache").string();
-    options_.env["TZ"] = "Europe/Berlin";
-    options_.workingDirectory = home_.string();
+    home_ = e2e::makeTempHome("tallowick-store-e2e", "Europe/Berlin", options_);
     settings(R"({"access": {"events": "full-access", "reminders": "full-access"}, "defaultReminderList": "Errands"})");
     write("data/calendars/family/displayname", "Family\n");
     write("data/calendars/family/swim.ics",

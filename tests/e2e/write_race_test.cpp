@@ -130,14 +130,7 @@ enum class Outcome { ok, changed, other };
 class WriteRace : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "tallowick-race-XXXXXX").string();
-    home_ = ::mkdtemp(pattern.data());
-    options_.env["HOME"] = home_.string();
-    options_.env["XDG_CONFIG_HOME"] = (home_ / "config").string();
-    options_.env["XDG_DATA_HOME"] = (home_ / "data").string();
-    options_.env["XDG_CACHE_HOME"] = (home_ / "cache").string();
-    options_.env["TZ"] = "UTC";
-    options_.workingDirectory = home_.string();
+    home_ = e2e::makeTempHome("tallowick-race", "UTC", options_);
     write("config/vantrel/calendar.json",
           R"({"access": {"events": "full-access", "reminders": "full-access"}, "defaultReminderList": "Errands"})");
     write("data/calendars/errands/displayname", "Errands\n");
