@@ -25,7 +25,8 @@ namespace {
 struct Feed {
   std::string_view rest;
   std::chrono::steady_clock::time_point deadline;
-  size_t heapLimit = 0;
+  size_t heapBudget = 0;
+  size_t heapLimit = 0;  // set at the first check
   size_t lines = 0;
   bool overBudget = false;
 };
@@ -49,10 +50,17 @@ size_t heapInUse() {
 char* nextLine(char* out, size_t size, void* data) {
   Feed& feed = *static_cast<Feed*>(data);
   if (feed.rest.empty() || feed.overBudget || size < 2) return nullptr;
-  if (++feed.lines % 256 == 0 &&
-      (std::chrono::steady_clock::now() > feed.deadline || heapInUse() > feed.heapLimit)) {
-    feed.overBudget = true;
-    return nullptr;
+  // The memory baseline is taken at the first check, not before parsing:
+  // most files end sooner, and reading /proc for each of them was a good part
+  // of a warm listing. The first 256 lines, each at most one buffer of the
+  // parser's, cannot have used a noticeable part of the budget.
+  if (++feed.lines % 256 == 0) {
+    size_t heap = heapInUse();
+    if (feed.heapLimit == 0) feed.heapLimit = heap + feed.heapBudget;
+    if (std::chrono::steady_clock::now() > feed.deadline || heap > feed.heapLimit) {
+      feed.overBudget = true;
+      return nullptr;
+    }
   }
   size_t n = std::min(feed.rest.size(), size - 1);
   size_t lf = feed.rest.substr(0, n).find('\n');
@@ -72,7 +80,7 @@ std::optional<CalendarFile> CalendarFile::parse(std::string_view bytes, std::chr
   // such a file counts as malformed.
   if (bytes.find('\0') != std::string_view::npos) return std::nullopt;
   prepareLibical();
-  Feed feed{bytes, std::chrono::steady_clock::now() + budget, heapInUse() + parseMemoryBudget};
+  Feed feed{bytes, std::chrono::steady_clock::now() + budget, parseMemoryBudget};
   icalparser* parser = icalparser_new();
   if (!parser) return std::nullopt;
   icalparser_set_gen_data(parser, &feed);

@@ -160,13 +160,26 @@ std::optional<Calendar> IcalStore::defaultCalendarForNewReminders() {
 }
 
 std::vector<std::vector<Item>> IcalStore::itemsOf(const std::vector<const Collection*>& wanted) {
-  std::vector<std::vector<Item>> items(wanted.size());
+  // The directories are read while the cache loads; then the status calls
+  // are made in ranges small enough that both threads stay busy to the end,
+  // whatever the sizes of the collections.
+  std::vector<std::optional<ItemScan>> scans(wanted.size());
   shareWork(wanted.size() + 1, [&](size_t i) {
-    // The first task taken is loading the cache, so it overlaps the other
-    // thread's listing.
     if (i == 0) cache_.load();
-    else items[i - 1] = listItems(collectionPath(wanted[i - 1]->name));
+    else scans[i - 1].emplace(collectionPath(wanted[i - 1]->name));
   });
+  constexpr size_t namesPerRange = 256;
+  struct Range {
+    ItemScan* scan;
+    size_t begin;
+  };
+  std::vector<Range> ranges;
+  for (std::optional<ItemScan>& scan : scans)
+    for (size_t begin = 0; begin < scan->size(); begin += namesPerRange) ranges.push_back({&*scan, begin});
+  shareWork(ranges.size(), [&](size_t i) { ranges[i].scan->stat(ranges[i].begin, ranges[i].begin + namesPerRange); });
+  std::vector<std::vector<Item>> items;
+  items.reserve(scans.size());
+  for (std::optional<ItemScan>& scan : scans) items.push_back(scan->take());
   return items;
 }
 

@@ -2,11 +2,13 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <unistd.h>
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <string_view>
 #include <optional>
+#include <utility>
 
 #include "tallowick/store/ical/atomic_file.h"
 #include "text/utf8.h"
@@ -32,16 +34,16 @@ bool statusOf(int directory, const char* name, struct stat& info) {
   return true;
 }
 
-// Entries whose names `wanted` accepts, symbolic links followed, that `keep`
-// turns into values, in byte order of name.
-template <typename T, typename Wanted, typename Keep>
-std::vector<T> entries(const std::string& directory, Wanted wanted, Keep keep) {
+// Entries, symbolic links followed, that `keep` turns into values, in byte
+// order of name.
+template <typename T, typename Keep>
+std::vector<T> entries(const std::string& directory, Keep keep) {
   std::vector<T> found;
   DIR* dir = ::opendir(directory.c_str());
   if (!dir) return found;
   while (dirent* entry = ::readdir(dir)) {
     std::string_view name = entry->d_name;
-    if (name.empty() || name[0] == '.' || !wanted(name)) continue;
+    if (name.empty() || name[0] == '.') continue;
     struct stat info {};
     if (!statusOf(::dirfd(dir), entry->d_name, info)) continue;
     if (std::optional<T> value = keep(std::string(name), info)) found.push_back(std::move(*value));
@@ -69,8 +71,7 @@ FileStamp stampFrom(const struct stat& info) {
 }
 
 std::vector<Collection> listCollections(const std::string& root) {
-  auto any = [](std::string_view) { return true; };
-  auto directories = entries<Collection>(root, any, [](const std::string& name, const struct stat& info) {
+  auto directories = entries<Collection>(root, [](const std::string& name, const struct stat& info) {
     return S_ISDIR(info.st_mode) ? std::optional<Collection>({name, {}}) : std::nullopt;
   });
   for (Collection& c : directories) c.title = titleOf(root + "/" + c.name, c.name);
@@ -83,13 +84,72 @@ std::optional<FileStamp> stampOf(const std::string& path) {
   return stampFrom(info);
 }
 
+ItemScan::ItemScan(const std::string& directory) {
+  directory_ = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (directory_ < 0) return;
+  // The stream reads from its own descriptor, so that the status calls can
+  // go on with directory_ after it is closed.
+  int forStream = ::dup(directory_);
+  DIR* dir = forStream < 0 ? nullptr : ::fdopendir(forStream);
+  if (!dir) {
+    if (forStream >= 0) ::close(forStream);
+    return;
+  }
+  std::string names;
+  std::vector<std::pair<size_t, size_t>> spans;  // offset and length in names
+  while (dirent* entry = ::readdir(dir)) {
+    std::string_view name = entry->d_name;
+    // The name is looked at first: other files cost no status call.
+    if (name.empty() || name[0] == '.' || name.size() <= 4 || name.substr(name.size() - 4) != ".ics") continue;
+    spans.emplace_back(names.size(), name.size());
+    names.append(name);
+    names.push_back('\0');
+  }
+  ::closedir(dir);
+  auto view = [&](const std::pair<size_t, size_t>& s) { return std::string_view(names).substr(s.first, s.second); };
+  std::sort(spans.begin(), spans.end(), [&](const auto& a, const auto& b) { return view(a) < view(b); });
+  names_.reserve(names.size());
+  nameOffsets_.reserve(spans.size());
+  for (const auto& span : spans) {
+    nameOffsets_.push_back(names_.size());
+    names_.append(view(span));
+    names_.push_back('\0');
+  }
+  found_.resize(spans.size());
+}
+
+ItemScan::ItemScan(ItemScan&& other) noexcept
+    : directory_(std::exchange(other.directory_, -1)),
+      names_(std::move(other.names_)),
+      nameOffsets_(std::move(other.nameOffsets_)),
+      found_(std::move(other.found_)) {}
+
+ItemScan::~ItemScan() {
+  if (directory_ >= 0) ::close(directory_);
+}
+
+void ItemScan::stat(size_t begin, size_t end) {
+  for (size_t i = begin; i < end && i < found_.size(); ++i) {
+    const char* name = names_.c_str() + nameOffsets_[i];
+    struct stat info {};
+    if (!statusOf(directory_, name, info) || !S_ISREG(info.st_mode)) continue;
+    found_[i] = {Item{name, stampFrom(info)}, true};
+  }
+}
+
+std::vector<Item> ItemScan::take() {
+  std::vector<Item> items;
+  items.reserve(found_.size());
+  for (Found& f : found_)
+    if (f.isFile) items.push_back(std::move(f.item));
+  found_.clear();
+  return items;
+}
+
 std::vector<Item> listItems(const std::string& directory) {
-  // The name is looked at first: other files cost no status call.
-  auto ics = [](std::string_view name) { return name.size() > 4 && name.substr(name.size() - 4) == ".ics"; };
-  return entries<Item>(directory, ics, [](const std::string& name, const struct stat& info) -> std::optional<Item> {
-    if (!S_ISREG(info.st_mode)) return std::nullopt;
-    return Item{name, stampFrom(info)};
-  });
+  ItemScan scan(directory);
+  scan.stat(0, scan.size());
+  return scan.take();
 }
 
 }  // namespace tallowick::ical

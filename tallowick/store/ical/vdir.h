@@ -43,7 +43,40 @@ struct Item {
 std::optional<FileStamp> stampOf(const std::string& path);
 
 // The regular files in `directory` whose names end in exactly ".ics", in byte
-// order of name.
+// order of name, found in two steps: the directory is read first, then each
+// name gets one status call. The status calls are most of the time a listing
+// takes, and one collection can hold most of a store, so they are made in
+// ranges that several threads may take at once.
+class ItemScan {
+ public:
+  // Reads the names; a missing or unreadable directory has none.
+  explicit ItemScan(const std::string& directory);
+  ItemScan(ItemScan&& other) noexcept;
+  ItemScan& operator=(ItemScan&&) = delete;
+  ~ItemScan();
+
+  // How many names the directory has that may be items.
+  size_t size() const { return found_.size(); }
+
+  // The status calls for names [begin, end). Ranges that do not overlap may
+  // be taken by different threads at the same time.
+  void stat(size_t begin, size_t end);
+
+  // The items, once every name's status call is made.
+  std::vector<Item> take();
+
+ private:
+  struct Found {
+    Item item;
+    bool isFile = false;
+  };
+  int directory_ = -1;
+  std::string names_;                   // each name followed by a NUL, in byte order
+  std::vector<size_t> nameOffsets_;  // where each name starts in names_
+  std::vector<Found> found_;
+};
+
+// Both steps at once, on this thread.
 std::vector<Item> listItems(const std::string& directory);
 
 }  // namespace tallowick::ical
