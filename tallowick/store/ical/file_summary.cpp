@@ -2,6 +2,7 @@
 
 #include <array>
 #include <charconv>
+#include <type_traits>
 
 #include "tallowick/store/ical/event_expansion.h"
 
@@ -31,10 +32,24 @@ bool split(std::string_view line, std::array<std::string_view, count>& out) {
   return true;
 }
 
+// Decimal digits, with a minus sign first for signed types, that fit in T;
+// what std::from_chars accepts, without its generality: eight numbers a file
+// are read on every run, and this was a fifth of the time a cache took to load.
 template <typename T>
 bool number(std::string_view text, T& value) {
-  auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-  return error == std::errc() && end == text.data() + text.size();
+  bool negative = std::is_signed_v<T> && !text.empty() && text[0] == '-';
+  if (negative) text.remove_prefix(1);
+  if (text.empty()) return false;
+  T n = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    T digit = static_cast<T>(c - '0');
+    if (__builtin_mul_overflow(n, T{10}, &n) || (negative ? __builtin_sub_overflow(n, digit, &n)
+                                                          : __builtin_add_overflow(n, digit, &n)))
+      return false;
+  }
+  value = n;
+  return true;
 }
 
 template <typename T>

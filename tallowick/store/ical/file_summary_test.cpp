@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
+
 #include "tallowick/store/ical/test_support.h"
 
 namespace tallowick::ical {
@@ -113,6 +115,35 @@ TEST(CacheText, RoundTripsAndRefusesDamagedOrForeignText) {
   badEscape.replace(badEscape.find("\\t"), 2, "\\q");
   EXPECT_FALSE(parseCache(badEscape, "/root/cals").has_value());
   EXPECT_FALSE(parseCache("", "/root/cals").has_value());
+}
+
+TEST(CacheText, NumbersKeepTheirWholeRangeAndNothingElseReads) {
+  constexpr int64_t lowest = std::numeric_limits<int64_t>::min();
+  constexpr int64_t highest = std::numeric_limits<int64_t>::max();
+  std::vector<CacheEntry> entries{
+      {"a.ics", {highest, lowest, 0, std::numeric_limits<uint64_t>::max()}, {true, false, true, false, lowest, highest, {}}}};
+  std::string text = serializeCache("/r", entries);
+  auto back = parseCache(text, "/r");
+  ASSERT_TRUE(back.has_value());
+  EXPECT_EQ((*back)[0].stamp, entries[0].stamp);
+  EXPECT_EQ((*back)[0].summary, entries[0].summary);
+
+  // The line of a.ics with its fields: size, mtime, ctime, inode, flags,
+  // first start, last end, todo count.
+  auto withField = [&](int field, const std::string& value) {
+    std::string line = "a.ics";
+    const std::string fields[] = {"1", "2", "3", "4", "5", "6", "7", "0"};
+    for (int i = 0; i < 8; ++i) line += "\t" + (i == field ? value : fields[i]);
+    return std::string(text.substr(0, text.find("a.ics"))) + line + "\nend 1\n";
+  };
+  ASSERT_TRUE(parseCache(withField(0, "1"), "/r").has_value());
+  EXPECT_TRUE(parseCache(withField(5, "-0"), "/r").has_value());
+  EXPECT_TRUE(parseCache(withField(0, "007"), "/r").has_value());
+  for (const char* bad : {"", "-", "+1", " 1", "1 ", "1x", "0x1", "9223372036854775808", "-9223372036854775809"})
+    EXPECT_FALSE(parseCache(withField(1, bad), "/r").has_value()) << bad;
+  EXPECT_FALSE(parseCache(withField(3, "-1"), "/r").has_value());                    // an inode is unsigned
+  EXPECT_FALSE(parseCache(withField(3, "18446744073709551616"), "/r").has_value());  // 2^64
+  EXPECT_FALSE(parseCache(withField(4, "2147483648"), "/r").has_value());            // flags are an int
 }
 
 }  // namespace

@@ -261,12 +261,13 @@ std::unique_ptr<EventListing> IcalStore::listEvents(const EventQuery& query) {
     bool summarized;
   };
   std::vector<Candidate> candidates;
+  std::string relative;  // reused: most files are passed over
   for (size_t c = 0; c < all.size(); ++c) {
     for (const Item& item : items[c]) {
-      std::string relative = all[c]->name + "/" + item.name;
+      relative.assign(all[c]->name).append(1, '/').append(item.name);
       const FileSummary* cached = cache_.find(relative, item.stamp);
       if (cached && !mayOverlap(*cached, query.start, query.end)) continue;
-      candidates.push_back({all[c], &item, std::move(relative), cached != nullptr});
+      candidates.push_back({all[c], &item, relative, cached != nullptr});
     }
   }
 
