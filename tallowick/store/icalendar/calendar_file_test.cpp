@@ -1,0 +1,142 @@
+#include <gtest/gtest.h>
+
+#include "tallowick/store/icalendar/calendar_file.h"
+#include "tallowick/store/icalendar/test_support.h"
+
+namespace tallowick::ical {
+namespace {
+
+using testing::calendar;
+
+std::vector<TodoItem> todosOf(const std::string& body) {
+  std::optional<CalendarFile> file = CalendarFile::parse(calendar(body));
+  EXPECT_TRUE(file.has_value());
+  return file ? file->todos() : std::vector<TodoItem>{};
+}
+
+std::optional<DateComponents> dueOf(const std::string& dueLine, const std::string& extra = "") {
+  auto todos = todosOf(extra + "BEGIN:VTODO\nUID:t\n" + dueLine + "\nEND:VTODO\n");
+  return todos.empty() ? std::nullopt : todos[0].due;
+}
+
+void expectFields(const std::optional<DateComponents>& c, int y, int mo, int d, std::optional<int> h,
+                  std::optional<int> mi, std::optional<int> s, std::optional<std::string> zone) {
+  ASSERT_TRUE(c.has_value());
+  EXPECT_EQ(c->year, y);
+  EXPECT_EQ(c->month, mo);
+  EXPECT_EQ(c->day, d);
+  EXPECT_EQ(c->hour, h);
+  EXPECT_EQ(c->minute, mi);
+  EXPECT_EQ(c->second, s);
+  EXPECT_EQ(c->timeZone, zone);
+}
+
+TEST(CalendarFileTodos, DueDateComponentsKeepTheirKindAndZone) {
+  expectFields(dueOf("DUE;VALUE=DATE:20240501"), 2024, 5, 1, std::nullopt, std::nullopt, std::nullopt, std::nullopt);
+  expectFields(dueOf("DUE:20240501T143000"), 2024, 5, 1, 14, 30, 0, std::nullopt);
+  expectFields(dueOf("DUE;TZID=Europe/Berlin:20240501T143000"), 2024, 5, 1, 14, 30, 0, "Europe/Berlin");
+  expectFields(dueOf("DUE:20240501T143000Z"), 2024, 5, 1, 14, 30, 0, "UTC");
+}
+
+TEST(CalendarFileTodos, DueInACustomZoneIsGivenInUtc) {
+  std::string block =
+      "BEGIN:VTIMEZONE\nTZID:Office Time\nBEGIN:STANDARD\nDTSTART:19700101T000000\nTZOFFSETFROM:+0530\n"
+      "TZOFFSETTO:+0530\nEND:STANDARD\nEND:VTIMEZONE\n";
+  expectFields(dueOf("DUE;TZID=Office Time:20240501T033000", block), 2024, 4, 30, 22, 0, 0, "UTC");
+}
+
+TEST(CalendarFileTodos, CompletionCancellationAndPriority) {
+  auto todos = todosOf(
+      "BEGIN:VTODO\nUID:a\nSUMMARY:Open\nDESCRIPTION:Line one\\nline two\\, more\nPRIORITY:5\nEND:VTODO\n"
+      "BEGIN:VTODO\nUID:b\nSTATUS:COMPLETED\nEND:VTODO\n"
+      "BEGIN:VTODO\nUID:c\nCOMPLETED:20240101T000000Z\nEND:VTODO\n"
+      "BEGIN:VTODO\nUID:d\nSTATUS:CANCELLED\nEND:VTODO\n");
+  ASSERT_EQ(todos.size(), 4u);
+  EXPECT_EQ(todos[0].title, "Open");
+  EXPECT_EQ(todos[0].notes, "Line one\nline two, more");
+  EXPECT_EQ(todos[0].priority, 5);
+  EXPECT_FALSE(todos[0].isCompleted);
+  EXPECT_EQ(todos[0].due, std::nullopt);
+  EXPECT_TRUE(todos[1].isCompleted);
+  EXPECT_TRUE(todos[2].isCompleted);
+  EXPECT_TRUE(todos[3].isCancelled);
+  EXPECT_EQ(todos[3].index, 3);
+  EXPECT_EQ(todos[1].title, std::nullopt);
+  EXPECT_EQ(todos[1].priority, 0);
+}
+
+TEST(CalendarFileTodos, InvalidUtf8IsRepaired) {
+  auto todos = todosOf("BEGIN:VTODO\nUID:a\nSUMMARY:caf\xE9!\nEND:VTODO\n");
+  ASSERT_EQ(todos.size(), 1u);
+  EXPECT_EQ(todos[0].title, "caf\xEF\xBF\xBD!");
+}
+
+TEST(CalendarFileTexts, BlanksAtTheEndsAreKept) {
+  auto todos = todosOf(
+      "BEGIN:VTODO\nUID:a\nSUMMARY:Call Bob \nDESCRIPTION:\t two  lines\\n \n"
+      " folded \nEND:VTODO\n"
+      "BEGIN:VTODO\nUID:b\nSUMMARY;LANGUAGE=\"en:x\": Quoted\nDESCRIPTION:   \nEND:VTODO\n"
+      "BEGIN:VTODO\nUID:c\nSUMMARY:\nEND:VTODO\n"
+      "begin:vtodo\nUID:d\nsummary:  lower case \n folded twice\n\t \nend:vtodo\n");
+  ASSERT_EQ(todos.size(), 4u);
+  EXPECT_EQ(todos[3].title, "  lower case folded twice ");
+  EXPECT_EQ(todos[0].title, "Call Bob ");
+  EXPECT_EQ(todos[0].notes, "\t two  lines\n folded ");
+  EXPECT_EQ(todos[1].title, " Quoted");
+  // libical drops a blank value altogether; the file still has it.
+  EXPECT_EQ(todos[1].notes, "   ");
+  EXPECT_EQ(todos[2].title, "");
+}
+
+TEST(CalendarFileTexts, EventTextsAndEscapes) {
+  std::optional<CalendarFile> file = CalendarFile::parse(calendar(
+      "BEGIN:VEVENT\r\nUID:e\r\nSUMMARY: Bastille Day\r\nLOCATION:Paris\\, France \r\n"
+      "DESCRIPTION:a\\;b\\\\c\\Nd \r\nDTSTART:20240714T100000Z\r\n"
+      "BEGIN:VALARM\r\nACTION:DISPLAY\r\nDESCRIPTION:  alarm\r\nTRIGGER:-PT5M\r\nEND:VALARM\r\n"
+      "END:VEVENT\r\n"));
+  ASSERT_TRUE(file.has_value());
+  auto events = file->occurrences(testing::utc(2024, 7, 14), testing::utc(2024, 7, 15));
+  ASSERT_EQ(events.size(), 1u);
+  EXPECT_EQ(events[0].title, " Bastille Day");
+  EXPECT_EQ(events[0].location, "Paris, France ");
+  EXPECT_EQ(events[0].notes, "a;b\\c\nd ");
+}
+
+TEST(CalendarFileTexts, PropertiesLibicalReadsOtherwiseKeepItsReading) {
+  // A grouped name is no SUMMARY to libical, and so none here either.
+  auto todos = todosOf("BEGIN:VTODO\nUID:a\nX.SUMMARY: grouped \nSUMMARY:  plain \nEND:VTODO\n");
+  ASSERT_EQ(todos.size(), 1u);
+  EXPECT_EQ(todos[0].title, "  plain ");
+}
+
+TEST(CalendarFileTodos, PrioritiesBeyondAnIntAreReadAsWrittenAndNonNumbersAsNone) {
+  auto todos = todosOf(
+      "BEGIN:VTODO\nUID:a\nPRIORITY:2147483648\nEND:VTODO\n"
+      "BEGIN:VTODO\nUID:b\nPRIORITY:9223372036854775807\nEND:VTODO\n"
+      "BEGIN:VTODO\nUID:c\nPRIORITY:-2147483649\nEND:VTODO\n"
+      "BEGIN:VTODO\nUID:d\nPRIORITY:99999999999999999999\nEND:VTODO\n"
+      "BEGIN:VTODO\nUID:e\nPRIORITY:high\nEND:VTODO\n"
+      "BEGIN:VTODO\nUID:f\nPRIORITY: 7\nBEGIN:VALARM\nACTION:DISPLAY\nPRIORITY:3\nTRIGGER:-PT5M\nEND:VALARM\n"
+      "END:VTODO\n");
+  ASSERT_EQ(todos.size(), 6u);
+  EXPECT_EQ(todos[0].priority, 2147483648);
+  EXPECT_EQ(todos[1].priority, INT64_MAX);
+  EXPECT_EQ(todos[2].priority, -2147483649);
+  EXPECT_EQ(todos[3].priority, 0);
+  EXPECT_EQ(todos[4].priority, 0);
+  EXPECT_EQ(todos[5].priority, 7);
+}
+
+TEST(CalendarFileParse, FileOverItsParseBudgetIsSkippedWhole) {
+  // Lines libical reports as errors cost it more the more there are.
+  std::string malformed = "BEGIN:VEVENT\nUID:m\nSUMMARY:Kept\n";
+  for (int i = 0; i < 3000; ++i) malformed += "DTSTART:not a time\n";
+  malformed = calendar(malformed + "END:VEVENT\n");
+  EXPECT_FALSE(CalendarFile::parse(malformed, std::chrono::milliseconds(0)).has_value());
+  EXPECT_TRUE(CalendarFile::parse(malformed).has_value());
+  // The budget is looked at every 256 lines: a short file always parses.
+  EXPECT_TRUE(CalendarFile::parse(calendar("BEGIN:VEVENT\nUID:s\nEND:VEVENT\n"), std::chrono::milliseconds(0)).has_value());
+}
+
+}  // namespace
+}  // namespace tallowick::ical

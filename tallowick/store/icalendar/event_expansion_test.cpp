@@ -1,0 +1,348 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+#include "tallowick/store/icalendar/calendar_file.h"
+#include "tallowick/store/icalendar/event_expansion.h"
+#include "tallowick/store/icalendar/test_support.h"
+
+namespace tallowick::ical {
+namespace {
+
+using testing::calendar;
+using testing::ScopedTimeZone;
+using testing::utc;
+
+std::vector<EventOccurrence> occurrencesOf(const std::string& text, Instant start, Instant end) {
+  std::optional<CalendarFile> file = CalendarFile::parse(text);
+  EXPECT_TRUE(file.has_value());
+  return file ? file->occurrences(start, end) : std::vector<EventOccurrence>{};
+}
+
+std::vector<Instant> startsOf(const std::vector<EventOccurrence>& occurrences) {
+  std::vector<Instant> starts;
+  for (const auto& o : occurrences) starts.push_back(o.start);
+  std::sort(starts.begin(), starts.end());
+  return starts;
+}
+
+// khal writes VTIMEZONE blocks that cover a few years only; this one has no
+// daylight-saving rule at all, so using it would get the March change wrong.
+const std::string truncatedNewYork =
+    "BEGIN:VTIMEZONE\nTZID:America/New_York\nBEGIN:STANDARD\nDTSTART:19700101T000000\n"
+    "TZOFFSETFROM:-0500\nTZOFFSETTO:-0500\nTZNAME:EST\nEND:STANDARD\nEND:VTIMEZONE\n";
+
+TEST(EventExpansion, WeeklyRuleKeepsWallClockAcrossDaylightSavingChangeOfItsZone) {
+  ScopedTimeZone local("Asia/Tokyo");
+  std::string text = calendar(truncatedNewYork +
+                              "BEGIN:VEVENT\nUID:w\nSUMMARY:Standup\nDTSTART;TZID=America/New_York:20240303T090000\n"
+                              "DTEND;TZID=America/New_York:20240303T093000\nRRULE:FREQ=WEEKLY\nEND:VEVENT\n");
+  auto occurrences = occurrencesOf(text, utc(2024, 3, 1), utc(2024, 3, 18));
+  ASSERT_EQ(occurrences.size(), 3u);
+  EXPECT_EQ(startsOf(occurrences), (std::vector<Instant>{utc(2024, 3, 3, 14), utc(2024, 3, 10, 13), utc(2024, 3, 17, 13)}));
+  for (const auto& o : occurrences) EXPECT_EQ(o.end - o.start, std::chrono::minutes(30));
+  EXPECT_EQ(occurrences[0].title, "Standup");
+}
+
+TEST(EventExpansion, ExdateRemovesThatOccurrence) {
+  ScopedTimeZone local("UTC");
+  std::string text = calendar(
+      "BEGIN:VEVENT\nUID:e\nDTSTART:20240506T100000Z\nDTEND:20240506T110000Z\nRRULE:FREQ=DAILY;COUNT=3\n"
+      "EXDATE:20240507T100000Z\nEND:VEVENT\n");
+  EXPECT_EQ(startsOf(occurrencesOf(text, utc(2024, 5, 1), utc(2024, 5, 31))),
+            (std::vector<Instant>{utc(2024, 5, 6, 10), utc(2024, 5, 8, 10)}));
+}
+
+TEST(EventExpansion, MovedInstanceAppearsAtItsNewTimeAndNotAtTheOriginal) {
+  ScopedTimeZone local("Europe/Berlin");
+  std::string text = calendar(
+      "BEGIN:VEVENT\nUID:m\nSUMMARY:Weekly\nDTSTART;TZID=Europe/Berlin:20240506T100000\n"
+      "DTEND;TZID=Europe/Berlin:20240506T110000\nRRULE:FREQ=WEEKLY;COUNT=3\nEND:VEVENT\n"
+      "BEGIN:VEVENT\nUID:m\nSUMMARY:Weekly (moved)\nRECURRENCE-ID;TZID=Europe/Berlin:20240513T100000\n"
+      "DTSTART;TZID=Europe/Berlin:20240514T150000\nDTEND;TZID=Europe/Berlin:20240514T160000\nEND:VEVENT\n");
+  auto occurrences = occurrencesOf(text, utc(2024, 5, 1), utc(2024, 5, 31));
+  EXPECT_EQ(startsOf(occurrences), (std::vector<Instant>{utc(2024, 5, 6, 8), utc(2024, 5, 14, 13), utc(2024, 5, 20, 8)}));
+  for (const auto& o : occurrences) {
+    if (o.start == utc(2024, 5, 14, 13)) {
+      EXPECT_EQ(o.title, "Weekly (moved)");
+    }
+  }
+}
+
+TEST(EventExpansion, MovedInstanceOutsideTheWindowStillHidesTheOriginal) {
+  ScopedTimeZone local("UTC");
+  std::string text = calendar(
+      "BEGIN:VEVENT\nUID:m\nDTSTART:20240506T100000Z\nDURATION:PT1H\nRRULE:FREQ=WEEKLY;COUNT=3\nEND:VEVENT\n"
+      "BEGIN:VEVENT\nUID:m\nRECURRENCE-ID:20240513T100000Z\nDTSTART:20240601T100000Z\nDURATION:PT1H\nEND:VEVENT\n");
+  EXPECT_EQ(startsOf(occurrencesOf(text, utc(2024, 5, 12), utc(2024, 5, 14))), std::vector<Instant>{});
+}
+
+TEST(EventExpansion, AllDayEventRunsFromLocalMidnightToTheLastSecondOfItsLastDay) {
+  ScopedTimeZone local("Europe/Berlin");
+  std::string text = calendar(
+      "BEGIN:VEVENT\nUID:a\nDTSTART;VALUE=DATE:20240501\nDTEND;VALUE=DATE:20240503\nEND:VEVENT\n"
+      "BEGIN:VEVENT\nUID:b\nDTSTART;VALUE=DATE:20240510\nEND:VEVENT\n");
+  auto occurrences = occurrencesOf(text, utc(2024, 4, 1), utc(2024, 6, 1));
+  ASSERT_EQ(occurrences.size(), 2u);
+  EXPECT_TRUE(occurrences[0].isAllDay);
+  EXPECT_EQ(occurrences[0].start, utc(2024, 4, 30, 22));
+  EXPECT_EQ(occurrences[0].end, utc(2024, 5, 2, 21, 59, 59));
+  EXPECT_EQ(occurrences[1].start, utc(2024, 5, 9, 22));
+  EXPECT_EQ(occurrences[1].end, utc(2024, 5, 10, 21, 59, 59));
+}
+
+TEST(EventExpansion, DurationStandsInForDtendAndNoEndMeansNoLength) {
+  ScopedTimeZone local("UTC");
+  std::string text = calendar(
+      "BEGIN:VEVENT\nUID:d\nDTSTART:20240501T090000Z\nDURATION:PT1H30M\nEND:VEVENT\n"
+      "BEGIN:VEVENT\nUID:n\nDTSTART:20240502T090000Z\nEND:VEVENT\n");
+  auto occurrences = occurrencesOf(text, utc(2024, 5, 1), utc(2024, 5, 3));
+  ASSERT_EQ(occurrences.size(), 2u);
+  EXPECT_EQ(occurrences[0].end, utc(2024, 5, 1, 10, 30));
+  EXPECT_EQ(occurrences[1].end, occurrences[1].start);
+}
+
+TEST(EventExpansion, DayDurationKeepsTheWallClockOverADaylightSavingChange) {
+  ScopedTimeZone local("Europe/Berlin");
+  std::string text = calendar("BEGIN:VEVENT\nUID:d\nDTSTART:20240330T120000\nDURATION:P1D\nEND:VEVENT\n");
+  auto occurrences = occurrencesOf(text, utc(2024, 3, 29), utc(2024, 4, 2));
+  ASSERT_EQ(occurrences.size(), 1u);
+  EXPECT_EQ(occurrences[0].start, utc(2024, 3, 30, 11));
+  EXPECT_EQ(occurrences[0].end, utc(2024, 3, 31, 10));
+}
+
+TEST(EventExpansion, UnknownZoneUsesTheFilesOwnBlock) {
+  ScopedTimeZone local("UTC");
+  std::string text = calendar(
+      "BEGIN:VTIMEZONE\nTZID:Office Time\nBEGIN:STANDARD\nDTSTART:19700101T000000\nTZOFFSETFROM:+0530\n"
+      "TZOFFSETTO:+0530\nEND:STANDARD\nEND:VTIMEZONE\n"
+      "BEGIN:VEVENT\nUID:u\nDTSTART;TZID=Office Time:20240501T093000\nEND:VEVENT\n");
+  EXPECT_EQ(startsOf(occurrencesOf(text, utc(2024, 5, 1), utc(2024, 5, 2))), std::vector<Instant>{utc(2024, 5, 1, 4)});
+}
+
+TEST(EventExpansion, UnknownZoneWithoutBlockAndFloatingTimesAreLocal) {
+  ScopedTimeZone local("America/New_York");
+  std::string text = calendar(
+      "BEGIN:VEVENT\nUID:u\nDTSTART;TZID=Nowhere/Special:20240501T090000\nEND:VEVENT\n"
+      "BEGIN:VEVENT\nUID:f\nDTSTART:20240502T090000\nEND:VEVENT\n");
+  EXPECT_EQ(startsOf(occurrencesOf(text, utc(2024, 5, 1), utc(2024, 5, 3))),
+            (std::vector<Instant>{utc(2024, 5, 1, 13), utc(2024, 5, 2, 13)}));
+}
+
+TEST(EventExpansion, RdateAddsAnOccurrenceOnce) {
+  ScopedTimeZone local("UTC");
+  std::string text = calendar(
+      "BEGIN:VEVENT\nUID:r\nDTSTART:20240501T080000Z\nRRULE:FREQ=DAILY;COUNT=2\n"
+      "RDATE:20240510T080000Z,20240502T080000Z\nEND:VEVENT\n");
+  EXPECT_EQ(startsOf(occurrencesOf(text, utc(2024, 5, 1), utc(2024, 5, 31))),
+            (std::vector<Instant>{utc(2024, 5, 1, 8), utc(2024, 5, 2, 8), utc(2024, 5, 10, 8)}));
+}
+
+TEST(EventExpansion, WindowTakesEventsThatOverlapIt) {
+  ScopedTimeZone local("UTC");
+  std::string text = calendar(
+      "BEGIN:VEVENT\nUID:before\nDTSTART:20240430T230000Z\nDTEND:20240501T000000Z\nEND:VEVENT\n"
+      "BEGIN:VEVENT\nUID:across\nDTSTART:20240430T230000Z\nDTEND:20240501T003000Z\nEND:VEVENT\n"
+      "BEGIN:VEVENT\nUID:instant\nDTSTART:20240501T000000Z\nEND:VEVENT\n"
+      "BEGIN:VEVENT\nUID:last\nDTSTART:20240501T235959Z\nEND:VEVENT\n"
+      "BEGIN:VEVENT\nUID:after\nDTSTART:20240502T000000Z\nEND:VEVENT\n");
+  EXPECT_EQ(startsOf(occurrencesOf(text, utc(2024, 5, 1), utc(2024, 5, 1, 23, 59, 59))),
+            (std::vector<Instant>{utc(2024, 4, 30, 23), utc(2024, 5, 1), utc(2024, 5, 1, 23, 59, 59)}));
+}
+
+TEST(EventExpansion, EndlessRuleStopsAtTheWindow) {
+  ScopedTimeZone local("UTC");
+  std::string text = calendar("BEGIN:VEVENT\nUID:x\nDTSTART:20000101T080000Z\nRRULE:FREQ=DAILY\nEND:VEVENT\n");
+  EXPECT_EQ(startsOf(occurrencesOf(text, utc(2024, 5, 1), utc(2024, 5, 2, 23, 59, 59))),
+            (std::vector<Instant>{utc(2024, 5, 1, 8), utc(2024, 5, 2, 8)}));
+}
+
+TEST(EventExpansion, RulesBegunLongAgoGiveTheSameOccurrencesAsAWalkFromTheStart) {
+  ScopedTimeZone local("Europe/Berlin");
+  // A COUNT makes the expansion walk from DTSTART; without it the walk is
+  // started near the window.
+  for (std::string rule : {"FREQ=DAILY;INTERVAL=3", "FREQ=DAILY;INTERVAL=5", "FREQ=WEEKLY;BYDAY=MO,WE",
+                           "FREQ=WEEKLY;INTERVAL=2;BYDAY=FR", "FREQ=WEEKLY;INTERVAL=3", "FREQ=MONTHLY;BYDAY=2TU",
+                           "FREQ=MONTHLY;BYMONTHDAY=31", "FREQ=MONTHLY;INTERVAL=5;BYMONTHDAY=15",
+                           "FREQ=YEARLY;BYMONTH=3;BYDAY=-1SU", "FREQ=YEARLY;INTERVAL=3;BYMONTH=4",
+                           "FREQ=HOURLY;INTERVAL=7"}) {
+    auto expand = [&](const std::string& r, const std::string& start) {
+      return startsOf(occurrencesOf(calendar("BEGIN:VEVENT\nUID:x\nDTSTART" + start + "\nDURATION:PT1H\nRRULE:" + r +
+                                             "\nEND:VEVENT\n"),
+                                    utc(2024, 3, 1), utc(2024, 5, 31)));
+    };
+    for (std::string start : {";TZID=America/New_York:20150101T233000", ":20150101T080000", ";VALUE=DATE:20150101"}) {
+      if (start.find("DATE:") != std::string::npos && rule.find("HOURLY") != std::string::npos) continue;
+      auto walked = expand(rule + ";COUNT=200000", start);
+      EXPECT_FALSE(walked.empty()) << rule;
+      EXPECT_EQ(expand(rule, start), walked) << rule << " " << start;
+    }
+  }
+}
+
+TEST(EventExpansion, RecurringAllDayEventAndDateExdate) {
+  ScopedTimeZone local("UTC");
+  std::string text = calendar(
+      "BEGIN:VEVENT\nUID:y\nDTSTART;VALUE=DATE:20240501\nRRULE:FREQ=WEEKLY;COUNT=3\n"
+      "EXDATE;VALUE=DATE:20240508\nEND:VEVENT\n");
+  auto occurrences = occurrencesOf(text, utc(2024, 5, 1), utc(2024, 5, 31));
+  EXPECT_EQ(startsOf(occurrences), (std::vector<Instant>{utc(2024, 5, 1), utc(2024, 5, 15)}));
+}
+
+std::vector<std::string> titlesOf(std::vector<EventOccurrence> occurrences) {
+  std::sort(occurrences.begin(), occurrences.end(), [](const auto& a, const auto& b) { return a.start < b.start; });
+  std::vector<std::string> titles;
+  for (const auto& o : occurrences) titles.push_back(o.title.value_or("-"));
+  return titles;
+}
+
+// Weekly on Mondays at 10:00 Berlin, across the change to summer time on
+// 2024-03-31.
+const std::string weeklyBerlin =
+    "BEGIN:VEVENT\nUID:s\nSUMMARY:Weekly\nDTSTART;TZID=Europe/Berlin:20240311T100000\n"
+    "DTEND;TZID=Europe/Berlin:20240311T110000\nRRULE:FREQ=WEEKLY;COUNT=6\nEND:VEVENT\n";
+
+TEST(EventExpansion, ThisAndFutureMovesRetitlesAndResizesEveryLaterInstance) {
+  ScopedTimeZone local("UTC");
+  std::string text = calendar(weeklyBerlin +
+                              "BEGIN:VEVENT\nUID:s\nSUMMARY:Later\nRECURRENCE-ID;RANGE=THISANDFUTURE;TZID=Europe/Berlin:"
+                              "20240325T100000\nDTSTART;TZID=Europe/Berlin:20240325T113000\n"
+                              "DTEND;TZID=Europe/Berlin:20240325T120000\nEND:VEVENT\n");
+  auto occurrences = occurrencesOf(text, utc(2024, 3, 1), utc(2024, 5, 1));
+  // 11:30 wall-clock time on every later Monday, also after the change.
+  EXPECT_EQ(startsOf(occurrences), (std::vector<Instant>{utc(2024, 3, 11, 9), utc(2024, 3, 18, 9), utc(2024, 3, 25, 10, 30),
+                                                         utc(2024, 4, 1, 9, 30), utc(2024, 4, 8, 9, 30),
+                                                         utc(2024, 4, 15, 9, 30)}));
+  EXPECT_EQ(titlesOf(occurrences), (std::vector<std::string>{"Weekly", "Weekly", "Later", "Later", "Later", "Later"}));
+  for (const auto& o : occurrences)
+    EXPECT_EQ(o.end - o.start, o.start < utc(2024, 3, 20) ? std::chrono::minutes(60) : std::chrono::minutes(30));
+  // A window holding only a moved instance finds it at its new time.
+  EXPECT_EQ(startsOf(occurrencesOf(text, utc(2024, 4, 8, 9, 15), utc(2024, 4, 8, 9, 45))),
+            std::vector<Instant>{utc(2024, 4, 8, 9, 30)});
+  EXPECT_EQ(startsOf(occurrencesOf(text, utc(2024, 4, 8, 8), utc(2024, 4, 8, 8, 30))), std::vector<Instant>{});
+}
+
+TEST(EventExpansion, LaterThisAndFutureOverrideWinsFromItsOwnInstanceOn) {
+  ScopedTimeZone local("UTC");
+  std::string text = calendar(
+      weeklyBerlin +
+      "BEGIN:VEVENT\nUID:s\nSUMMARY:Second\nRECURRENCE-ID;RANGE=THISANDFUTURE;TZID=Europe/Berlin:20240408T100000\n"
+      "DTSTART;TZID=Europe/Berlin:20240408T090000\nDTEND;TZID=Europe/Berlin:20240408T100000\nEND:VEVENT\n"
+      "BEGIN:VEVENT\nUID:s\nSUMMARY:First\nRECURRENCE-ID;RANGE=THISANDFUTURE;TZID=Europe/Berlin:20240318T100000\n"
+      "DTSTART;TZID=Europe/Berlin:20240318T120000\nDTEND;TZID=Europe/Berlin:20240318T130000\nEND:VEVENT\n"
+      "BEGIN:VEVENT\nUID:s\nSUMMARY:Only this\nRECURRENCE-ID;TZID=Europe/Berlin:20240401T100000\n"
+      "DTSTART;TZID=Europe/Berlin:20240401T150000\nDTEND;TZID=Europe/Berlin:20240401T160000\nEND:VEVENT\n");
+  auto occurrences = occurrencesOf(text, utc(2024, 3, 1), utc(2024, 5, 1));
+  EXPECT_EQ(titlesOf(occurrences), (std::vector<std::string>{"Weekly", "First", "First", "Only this", "Second", "Second"}));
+  EXPECT_EQ(startsOf(occurrences), (std::vector<Instant>{utc(2024, 3, 11, 9), utc(2024, 3, 18, 11), utc(2024, 3, 25, 11),
+                                                         utc(2024, 4, 1, 13), utc(2024, 4, 8, 7), utc(2024, 4, 15, 7)}));
+}
+
+TEST(EventExpansion, ThisAndPriorChangesItsOwnInstanceOnly) {
+  ScopedTimeZone local("UTC");
+  std::string text = calendar(weeklyBerlin +
+                              "BEGIN:VEVENT\nUID:s\nSUMMARY:Moved\nRECURRENCE-ID;RANGE=THISANDPRIOR;TZID=Europe/Berlin:"
+                              "20240325T100000\nDTSTART;TZID=Europe/Berlin:20240325T113000\nEND:VEVENT\n");
+  EXPECT_EQ(titlesOf(occurrencesOf(text, utc(2024, 3, 1), utc(2024, 5, 1))),
+            (std::vector<std::string>{"Weekly", "Weekly", "Moved", "Weekly", "Weekly", "Weekly"}));
+}
+
+TEST(EventExpansion, OldDenseRulesCostTheirWindowOnly) {
+  ScopedTimeZone local("UTC");
+  // Each would take billions of steps from its DTSTART; a budget of 100,000
+  // steps proves that the walk starts at the window.
+  struct Case {
+    std::string start, rule;
+    Instant windowEnd;
+    size_t count;
+  };
+  for (const Case& c : std::vector<Case>{
+           {"00010101T090000Z", "FREQ=SECONDLY", utc(9000, 1, 1, 0, 0, 29), 30},
+           {"89500101T000000Z", "FREQ=SECONDLY;COUNT=2000000000", utc(9000, 1, 1, 0, 0, 29), 30},
+           {"00010101T090000Z", "FREQ=MINUTELY;INTERVAL=7;BYHOUR=9,10", utc(9000, 1, 7, 23, 59, 59), 7 * 17},
+           {"00010101T090000Z", "FREQ=HOURLY;BYDAY=MO", utc(9000, 1, 7, 23, 59, 59), 24},
+           {"00010101T090000Z", "FREQ=DAILY;BYHOUR=1,2,3;BYMINUTE=0,30", utc(9000, 1, 7, 23, 59, 59), 7 * 6}}) {
+    std::string text = calendar("BEGIN:VEVENT\nUID:x\nDTSTART:" + c.start + "\nRRULE:" + c.rule + "\nEND:VEVENT\n");
+    icalcomponent* root = icalparser_parse_string(text.c_str());
+    auto occurrences = expandEvents(root, utc(9000, 1, 1), c.windowEnd, 100'000);
+    icalcomponent_free(root);
+    EXPECT_NEAR(static_cast<double>(occurrences.size()), static_cast<double>(c.count), 1.0) << c.rule;
+  }
+}
+
+TEST(EventExpansion, FileOverItsBudgetIsSkippedWholeNotCutShort) {
+  ScopedTimeZone local("UTC");
+  // Counting up to the window takes a walk from DTSTART: months are not all
+  // alike, so the count before it cannot be had in closed form.
+  std::string text = calendar(
+      "BEGIN:VEVENT\nUID:a\nDTSTART:20240101T090000Z\nEND:VEVENT\n"
+      "BEGIN:VEVENT\nUID:x\nDTSTART:20000101T000000Z\nRRULE:FREQ=SECONDLY;BYMONTH=1,3;COUNT=2000000000\nEND:VEVENT\n");
+  icalcomponent* root = icalparser_parse_string(text.c_str());
+  EXPECT_EQ(expandEvents(root, utc(2024, 1, 1), utc(2024, 1, 1, 9), 1'000'000).size(), 0u);
+  EXPECT_EQ(expandEvents(root, utc(2000, 1, 1), utc(2000, 1, 1, 0, 0, 9), 1'000'000).size(), 10u);
+  icalcomponent_free(root);
+}
+
+TEST(EventExpansion, HugeDurationEndsAtTheLastSecondOf9999) {
+  ScopedTimeZone local("UTC");
+  std::string text = calendar(
+      "BEGIN:VEVENT\nUID:d\nDTSTART:20240501T090000Z\nDURATION:P99999999W\nEND:VEVENT\n"
+      "BEGIN:VEVENT\nUID:e\nDTSTART:20240501T090000Z\nDURATION:PT4294967295H4294967295M\nEND:VEVENT\n"
+      "BEGIN:VEVENT\nUID:f\nDTSTART;VALUE=DATE:20240501\nDURATION:P99999999W\nEND:VEVENT\n");
+  auto occurrences = occurrencesOf(text, utc(2024, 5, 1), utc(2024, 5, 2));
+  ASSERT_EQ(occurrences.size(), 3u);
+  for (const auto& o : occurrences) EXPECT_EQ(o.end, utc(9999, 12, 31, 23, 59, 59));
+}
+
+TEST(EventExpansion, FarFutureYearsUpTo9999) {
+  ScopedTimeZone local("UTC");
+  std::string text = calendar(
+      "BEGIN:VEVENT\nUID:one\nDTSTART:30010615T100000Z\nEND:VEVENT\n"
+      "BEGIN:VEVENT\nUID:y\nDTSTART:20000101T120000Z\nRRULE:FREQ=YEARLY\nEND:VEVENT\n");
+  EXPECT_EQ(occurrencesOf(text, utc(3001, 6, 15), utc(3001, 6, 16)).size(), 1u);
+  EXPECT_EQ(occurrencesOf(text, utc(2500, 1, 1), utc(2700, 12, 31, 23, 59, 59)).size(), 201u);
+  auto all = startsOf(occurrencesOf(text, utc(2024, 1, 1), utc(9999, 12, 31, 23, 59, 59)));
+  ASSERT_EQ(all.size(), 9999u - 2024u + 1u + 1u);
+  EXPECT_EQ(all.back(), utc(9999, 1, 1, 12));
+}
+
+TEST(EventExpansion, ZoneRulesOfTheLastKnownYearCarryForward) {
+  ScopedTimeZone local("UTC");
+  // New York's own file and a VTIMEZONE block with the same rules.
+  const std::string block =
+      "BEGIN:VTIMEZONE\nTZID:Eastern\nBEGIN:DAYLIGHT\nDTSTART:20070311T020000\nTZOFFSETFROM:-0500\n"
+      "TZOFFSETTO:-0400\nRRULE:FREQ=YEARLY;BYMONTH=3;BYDAY=2SU\nEND:DAYLIGHT\nBEGIN:STANDARD\n"
+      "DTSTART:20071104T020000\nTZOFFSETFROM:-0400\nTZOFFSETTO:-0500\nRRULE:FREQ=YEARLY;BYMONTH=11;BYDAY=1SU\n"
+      "END:STANDARD\nEND:VTIMEZONE\n";
+  for (std::string tzid : {"America/New_York", "Eastern"}) {
+    std::string text = calendar(block + "BEGIN:VEVENT\nUID:s\nDTSTART;TZID=" + tzid +
+                                ":26000704T100000\nEND:VEVENT\nBEGIN:VEVENT\nUID:w\nDTSTART;TZID=" + tzid +
+                                ":98000115T100000\nEND:VEVENT\n");
+    EXPECT_EQ(startsOf(occurrencesOf(text, utc(2600, 7, 1), utc(2600, 7, 8))), std::vector<Instant>{utc(2600, 7, 4, 14)})
+        << tzid;
+    EXPECT_EQ(startsOf(occurrencesOf(text, utc(9800, 1, 1), utc(9800, 2, 1))), std::vector<Instant>{utc(9800, 1, 15, 15)})
+        << tzid;
+  }
+}
+
+TEST(EventExpansion, RunawayTimeZoneRuleIsLeftOut) {
+  ScopedTimeZone local("UTC");
+  // A daylight rule that would change the offset every second: only its
+  // first change counts, and the yearly standard one follows it.
+  std::string text = calendar(
+      "BEGIN:VTIMEZONE\nTZID:Odd\nBEGIN:DAYLIGHT\nDTSTART:19700101T000000\nTZOFFSETFROM:+0100\nTZOFFSETTO:+0200\n"
+      "RRULE:FREQ=SECONDLY\nEND:DAYLIGHT\nBEGIN:STANDARD\nDTSTART:19701025T030000\nTZOFFSETFROM:+0200\n"
+      "TZOFFSETTO:+0100\nRRULE:FREQ=YEARLY;BYMONTH=10;BYDAY=-1SU\nEND:STANDARD\nEND:VTIMEZONE\n"
+      "BEGIN:VEVENT\nUID:o\nDTSTART;TZID=Odd:20240601T100000\nRRULE:FREQ=DAILY;COUNT=3\nEND:VEVENT\n");
+  EXPECT_EQ(startsOf(occurrencesOf(text, utc(2024, 6, 1), utc(2024, 6, 1, 23))), std::vector<Instant>{utc(2024, 6, 1, 9)});
+}
+
+TEST(CalendarFileParse, RefusesWhatIsNotACalendar) {
+  EXPECT_FALSE(CalendarFile::parse("").has_value());
+  EXPECT_FALSE(CalendarFile::parse("this is not a calendar\n").has_value());
+  EXPECT_FALSE(CalendarFile::parse("BEGIN:VEVENT\nUID:x\nEND:VEVENT\n").has_value());
+  EXPECT_FALSE(CalendarFile::parse(std::string("BEGIN:VCALENDAR\n\0\nEND:VCALENDAR\n", 30)).has_value());
+}
+
+}  // namespace
+}  // namespace tallowick::ical

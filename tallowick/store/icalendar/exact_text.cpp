@@ -1,0 +1,218 @@
+#include "tallowick/store/icalendar/exact_text.h"
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <charconv>
+#include <vector>
+
+namespace tallowick::ical {
+namespace {
+
+constexpr std::array<icalproperty_kind, 3> textKinds = {ICAL_SUMMARY_PROPERTY, ICAL_DESCRIPTION_PROPERTY,
+                                                        ICAL_LOCATION_PROPERTY};
+
+struct RawProperty {
+  icalproperty_kind kind;
+  std::string value;  // unfolded, still escaped
+};
+
+struct RawComponent {
+  icalcomponent_kind kind;
+  std::vector<RawProperty> texts;
+  std::optional<std::string> priority;  // the first PRIORITY's value
+};
+
+bool isBlank(char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; }
+
+std::string_view trimmed(std::string_view s) {
+  while (!s.empty() && isBlank(s.front())) s.remove_prefix(1);
+  while (!s.empty() && isBlank(s.back())) s.remove_suffix(1);
+  return s;
+}
+
+bool sameLetters(std::string_view text, std::string_view upperName) {
+  if (text.size() != upperName.size()) return false;
+  for (size_t i = 0; i < text.size(); ++i)
+    if (std::toupper(static_cast<unsigned char>(text[i])) != upperName[i]) return false;
+  return true;
+}
+
+// The logical lines of a file one by one: line ends (CRLF or LF) removed,
+// folded lines (a line break followed by a space or tab) joined. A line is a
+// view into the bytes unless it was folded.
+class Lines {
+ public:
+  explicit Lines(std::string_view bytes) : rest_(bytes) {}
+  bool next(std::string_view& line) {
+    if (rest_.empty()) return false;
+    line = physical();
+    if (!continues()) return true;
+    joined_.assign(line);
+    while (continues()) joined_.append(physical().substr(1));
+    line = joined_;
+    return true;
+  }
+
+ private:
+  std::string_view physical() {
+    size_t lf = rest_.find('\n');
+    std::string_view line = rest_.substr(0, lf);
+    rest_.remove_prefix(lf == std::string_view::npos ? rest_.size() : lf + 1);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    return line;
+  }
+  bool continues() const { return !rest_.empty() && (rest_.front() == ' ' || rest_.front() == '\t'); }
+
+  std::string_view rest_;
+  std::string joined_;
+};
+
+// Splits a content line into its name and its value; the value starts after
+// the first colon outside a quoted parameter value.
+bool splitLine(std::string_view line, std::string_view& name, std::string_view& value) {
+  size_t nameEnd = line.find_first_of(";:");
+  if (nameEnd == std::string_view::npos) return false;
+  name = line.substr(0, nameEnd);
+  bool quoted = false;
+  for (size_t i = nameEnd; i < line.size(); ++i) {
+    if (line[i] == '"') quoted = !quoted;
+    else if (line[i] == ':' && !quoted) {
+      value = line.substr(i + 1);
+      return true;
+    }
+  }
+  return false;
+}
+
+// The VEVENTs and VTODOs directly inside the VCALENDAR, with their own text
+// properties (not those of their alarms), in file order.
+std::vector<RawComponent> rawComponents(std::string_view bytes) {
+  std::vector<RawComponent> out;
+  size_t depth = 0;
+  bool inCalendar = false;  // the outermost component is a VCALENDAR
+  bool inWanted = false;    // directly in a VEVENT or VTODO of it
+  Lines lines(bytes);
+  std::string_view line;
+  while (lines.next(line)) {
+    std::string_view name, value;
+    if (!splitLine(line, name, value)) continue;
+    if (sameLetters(name, "BEGIN")) {
+      std::string_view kind = trimmed(value);
+      if (++depth == 1) inCalendar = sameLetters(kind, "VCALENDAR");
+      bool event = sameLetters(kind, "VEVENT");
+      inWanted = depth == 2 && inCalendar && (event || sameLetters(kind, "VTODO"));
+      if (inWanted) out.push_back({event ? ICAL_VEVENT_COMPONENT : ICAL_VTODO_COMPONENT, {}, {}});
+    } else if (sameLetters(name, "END")) {
+      if (depth > 0) --depth;
+      inWanted = false;
+    } else if (inWanted && depth == 2) {
+      if (sameLetters(name, "PRIORITY") && !out.back().priority) out.back().priority = std::string(value);
+      for (icalproperty_kind kind : textKinds)
+        if (sameLetters(name, icalproperty_kind_to_string(kind))) out.back().texts.push_back({kind, std::string(value)});
+    }
+  }
+  return out;
+}
+
+const char* textOf(icalproperty* p) {
+  icalvalue* value = icalproperty_get_value(p);
+  const char* text = value ? icalvalue_get_text(value) : nullptr;
+  return text ? text : "";
+}
+
+// Puts the exact values of one kind of property back into one component.
+void restoreKind(icalcomponent* component, icalproperty_kind kind, const std::vector<RawProperty>& raw) {
+  // Without blanks at the ends or empty values, libical's reading is the
+  // exact one already.
+  if (std::none_of(raw.begin(), raw.end(), [&](const RawProperty& r) {
+        return r.kind == kind && (r.value.empty() || trimmed(r.value).size() != r.value.size());
+      }))
+    return;
+  std::vector<icalproperty*> parsed;
+  for (icalproperty* p = icalcomponent_get_first_property(component, kind); p;
+       p = icalcomponent_get_next_property(component, kind))
+    parsed.push_back(p);
+  // Each content line of this kind, paired with what libical made of it:
+  // a blank one was dropped, any other must read the same once trimmed.
+  std::vector<std::pair<icalproperty*, std::string>> exact;
+  size_t next = 0;
+  bool restoresDropped = false;
+  for (const RawProperty& r : raw) {
+    if (r.kind != kind) continue;
+    if (trimmed(r.value).empty()) {
+      exact.emplace_back(nullptr, unescapeText(r.value));
+      restoresDropped = true;
+      continue;
+    }
+    if (next == parsed.size() || unescapeText(trimmed(r.value)) != textOf(parsed[next])) return;
+    exact.emplace_back(parsed[next++], unescapeText(r.value));
+  }
+  if (next != parsed.size()) return;
+  for (auto& [property, text] : exact) {
+    if (!property) property = icalproperty_new(kind);
+    else if (text == textOf(property)) continue;
+    icalproperty_set_value(property, icalvalue_new_text(text.c_str()));
+  }
+  if (!restoresDropped) return;
+  // Added properties go last; taking every one of this kind out and adding
+  // them again in file order keeps "the first one" the file's first.
+  for (icalproperty* p : parsed) icalcomponent_remove_property(component, p);
+  for (auto& [property, text] : exact) icalcomponent_add_property(component, property);
+}
+
+}  // namespace
+
+std::string unescapeText(std::string_view raw) {
+  std::string out;
+  out.reserve(raw.size());
+  for (size_t i = 0; i < raw.size(); ++i) {
+    if (raw[i] != '\\') {
+      out += raw[i];
+      continue;
+    }
+    if (++i == raw.size()) break;
+    switch (raw[i]) {
+      case 'n': case 'N': out += '\n'; break;
+      case 't': case 'T': out += '\t'; break;
+      case 'r': case 'R': out += '\r'; break;
+      case 'b': case 'B': out += '\b'; break;
+      case 'f': case 'F': out += '\f'; break;
+      case ';': case ',': case '"': case '\\': out += raw[i]; break;
+      default: out += ' ';
+    }
+  }
+  return out;
+}
+
+std::optional<int64_t> priorityValue(std::string_view raw) {
+  raw = trimmed(raw);
+  if (!raw.empty() && raw.front() == '+') raw.remove_prefix(1);
+  int64_t value = 0;
+  auto [end, error] = std::from_chars(raw.data(), raw.data() + raw.size(), value);
+  if (raw.empty() || error != std::errc() || end != raw.data() + raw.size()) return std::nullopt;
+  return value;
+}
+
+std::optional<std::vector<std::optional<int64_t>>> restoreExactTexts(icalcomponent* calendar, std::string_view bytes) {
+  std::vector<RawComponent> raw = rawComponents(bytes);
+  std::optional<std::vector<std::optional<int64_t>>> priorities;
+  for (icalcomponent_kind kind : {ICAL_VEVENT_COMPONENT, ICAL_VTODO_COMPONENT}) {
+    std::vector<const RawComponent*> rawOfKind;
+    for (const RawComponent& r : raw)
+      if (r.kind == kind) rawOfKind.push_back(&r);
+    std::vector<icalcomponent*> parsed;
+    for (icalcomponent* c = icalcomponent_get_first_component(calendar, kind); c;
+         c = icalcomponent_get_next_component(calendar, kind))
+      parsed.push_back(c);
+    if (parsed.size() != rawOfKind.size()) continue;
+    for (size_t i = 0; i < parsed.size(); ++i)
+      for (icalproperty_kind textKind : textKinds) restoreKind(parsed[i], textKind, rawOfKind[i]->texts);
+    if (kind != ICAL_VTODO_COMPONENT) continue;
+    priorities.emplace();
+    for (const RawComponent* r : rawOfKind) priorities->push_back(r->priority ? priorityValue(*r->priority) : 0);
+  }
+  return priorities;
+}
+
+}  // namespace tallowick::ical

@@ -1,0 +1,289 @@
+#include "tallowick/store/icalendar/wall_clock.h"
+
+#include <algorithm>
+#include <ctime>
+#include <string_view>
+#include <vector>
+
+#include "tallowick/store/icalendar/recurrence.h"
+#include "tallowick/time/zone_rules.h"
+
+namespace tallowick::ical {
+namespace {
+
+// A VTIMEZONE rule that changes the offset more often than this in a year is
+// not a time zone; it is left out, so that no block can make a conversion run
+// away.
+constexpr size_t maxOnsetsPerYear = 1000;
+constexpr int64_t onsetStepsPerYear = 50'000;
+// How far back a rule's last change is looked for before it counts as none.
+constexpr int64_t maxYearsBack = 500;
+
+int64_t yearOf(int64_t wall) { return civilFromDays(wall >= 0 ? wall / 86400 : (wall - 86399) / 86400).year; }
+
+// The UTC instant of a wall-clock time under `offsetAt` (seconds east at a
+// UTC instant): the first of two, and the offset from before a skipped hour.
+template <typename OffsetAt>
+int64_t utcOfWall(int64_t wall, const OffsetAt& offsetAt) {
+  int64_t candidates[3] = {offsetAt(wall - 86400), offsetAt(wall), offsetAt(wall + 86400)};
+  std::optional<int64_t> best;
+  int64_t earliest = wall - candidates[0];
+  for (int64_t offset : candidates) {
+    int64_t utc = wall - offset;
+    earliest = std::min(earliest, utc);
+    if (offsetAt(utc) == offset && (!best || utc < *best)) best = utc;
+  }
+  return best ? *best : wall - offsetAt(earliest);
+}
+
+class UtcClock : public WallClock {
+ public:
+  int64_t toUtc(int64_t wall) const override { return wall; }
+  int64_t toWall(int64_t utc) const override { return utc; }
+};
+
+// The process's local time. Through the zone file when TZ names one: the C
+// library reads the rule string of a zone file again for every conversion
+// after the file's last recorded change (2037), which makes far-future
+// listings crawl.
+class LocalClock : public WallClock {
+ public:
+  explicit LocalClock(const ZoneRules* rules) : rules_(rules) {}
+  int64_t toUtc(int64_t wall) const override {
+    if (rules_) return rules_->utcOf(wall);
+    int64_t day = wall >= 0 ? wall / 86400 : (wall - 86399) / 86400;
+    CivilDate c = civilFromDays(day);
+    int64_t s = wall - day * 86400;
+    return toTimeT(localInstant(static_cast<int>(c.year), c.month, c.day, static_cast<int>(s / 3600),
+                                static_cast<int>(s / 60 % 60), static_cast<int>(s % 60)));
+  }
+  int64_t toWall(int64_t utc) const override {
+    if (rules_) return utc + rules_->offsetAt(utc);
+    time_t t = static_cast<time_t>(utc);
+    std::tm fields{};
+    if (!localtime_r(&t, &fields)) return utc;
+    return utc + fields.tm_gmtoff;
+  }
+
+ private:
+  const ZoneRules* rules_;
+};
+
+class SystemClock : public WallClock {
+ public:
+  explicit SystemClock(const ZoneRules& rules) : rules_(rules) {}
+  int64_t toUtc(int64_t wall) const override { return rules_.utcOf(wall); }
+  int64_t toWall(int64_t utc) const override { return utc + rules_.offsetAt(utc); }
+
+ private:
+  const ZoneRules& rules_;
+};
+
+// A VTIMEZONE block of the file, worked out from its observances for the
+// years asked for, each year once.
+class BlockClock : public WallClock {
+ public:
+  explicit BlockClock(icalcomponent* vtimezone) {
+    for (icalcomponent* c = icalcomponent_get_first_component(vtimezone, ICAL_ANY_COMPONENT); c;
+         c = icalcomponent_get_next_component(vtimezone, ICAL_ANY_COMPONENT)) {
+      icalcomponent_kind kind = icalcomponent_isa(c);
+      if (kind != ICAL_XSTANDARD_COMPONENT && kind != ICAL_XDAYLIGHT_COMPONENT) continue;
+      icalproperty* start = icalcomponent_get_first_property(c, ICAL_DTSTART_PROPERTY);
+      icalproperty* from = icalcomponent_get_first_property(c, ICAL_TZOFFSETFROM_PROPERTY);
+      icalproperty* to = icalcomponent_get_first_property(c, ICAL_TZOFFSETTO_PROPERTY);
+      if (!start || !to) continue;
+      std::optional<int64_t> wall = wallOf(icalproperty_get_dtstart(start));
+      if (!wall) continue;
+      Observance o;
+      o.start = *wall;
+      o.to = icalproperty_get_tzoffsetto(to);
+      o.from = from ? icalproperty_get_tzoffsetfrom(from) : o.to;
+      for (icalproperty* p = icalcomponent_get_first_property(c, ICAL_RDATE_PROPERTY); p;
+           p = icalcomponent_get_next_property(c, ICAL_RDATE_PROPERTY)) {
+        icaldatetimeperiodtype r = icalproperty_get_rdate(p);
+        icaltimetype t = icaltime_is_null_time(r.time) ? r.period.start : r.time;
+        if (std::optional<int64_t> w = wallOf(t)) o.rdates.push_back(icaltime_is_utc(t) ? *w + o.from : *w);
+      }
+      std::sort(o.rdates.begin(), o.rdates.end());
+      for (icalproperty* p = icalcomponent_get_first_property(c, ICAL_RRULE_PROPERTY); p;
+           p = icalcomponent_get_next_property(c, ICAL_RRULE_PROPERTY)) {
+        icalrecurrencetype r = icalproperty_get_rrule(p);
+        if (r.freq == ICAL_NO_RECURRENCE) continue;
+        std::optional<int64_t> until;
+        if (!icaltime_is_null_time(r.until))
+          if (std::optional<int64_t> w = wallOf(r.until)) until = icaltime_is_utc(r.until) ? *w + o.from : *w;
+        o.rules.push_back(ObservanceRule{ruleFromIcal(r, until), {}, false, latestWall});
+        ObservanceRule& rule = o.rules.back();
+        try {
+          StepBudget budget(onsetStepsPerYear);
+          if (std::optional<int64_t> last = lastStartOf(rule.rule, o.start, false, budget)) rule.last = *last;
+        } catch (const BudgetExceeded&) {
+        }
+      }
+      observances_.push_back(std::move(o));
+    }
+  }
+
+  int64_t toUtc(int64_t wall) const override {
+    return utcOfWall(wall, [this](int64_t utc) { return offsetAt(utc); });
+  }
+  int64_t toWall(int64_t utc) const override { return utc + offsetAt(utc); }
+
+ private:
+  struct ObservanceRule {
+    RecurrenceRule rule;
+    std::map<int64_t, std::vector<int64_t>> onsetsByYear;
+    bool broken = false;
+    int64_t last = latestWall;
+  };
+  struct Observance {
+    int64_t start = 0;  // wall-clock time of the old offset
+    int32_t from = 0, to = 0;
+    std::vector<int64_t> rdates;
+    mutable std::vector<ObservanceRule> rules;
+  };
+  std::vector<Observance> observances_;
+
+  const std::vector<int64_t>* onsetsIn(const Observance& o, ObservanceRule& rule, int64_t year) const {
+    auto it = rule.onsetsByYear.find(year);
+    if (it != rule.onsetsByYear.end()) return &it->second;
+    std::vector<int64_t> onsets;
+    try {
+      StepBudget budget(onsetStepsPerYear);
+      expandRule(rule.rule, o.start, false, wallSeconds(year, 1, 1, 0, 0, 0), wallSeconds(year, 12, 31, 23, 59, 59),
+                 budget, [&](int64_t onset) {
+                   if (onsets.size() >= maxOnsetsPerYear) throw BudgetExceeded();
+                   onsets.push_back(onset);
+                 });
+    } catch (const BudgetExceeded&) {
+      rule.broken = true;
+      rule.onsetsByYear.clear();
+      return nullptr;
+    }
+    return &rule.onsetsByYear.emplace(year, std::move(onsets)).first->second;
+  }
+
+  // The latest change to this observance at or before a wall-clock time.
+  std::optional<int64_t> latestOnset(const Observance& o, int64_t wall) const {
+    if (o.start > wall) return std::nullopt;
+    int64_t best = o.start;
+    auto r = std::upper_bound(o.rdates.begin(), o.rdates.end(), wall);
+    if (r != o.rdates.begin()) best = std::max(best, *(r - 1));
+    for (ObservanceRule& rule : o.rules) {
+      int64_t limit = std::min(wall, rule.last);
+      int64_t firstYear = yearOf(o.start);
+      for (int64_t year = yearOf(limit); !rule.broken && year >= firstYear && year > yearOf(limit) - maxYearsBack;
+           --year) {
+        const std::vector<int64_t>* onsets = onsetsIn(o, rule, year);
+        if (!onsets) break;
+        auto it = std::upper_bound(onsets->begin(), onsets->end(), limit);
+        if (it != onsets->begin()) {
+          best = std::max(best, *(it - 1));
+          break;
+        }
+        if (year <= yearOf(best)) break;  // nothing later than what is known
+      }
+    }
+    return best;
+  }
+
+  int64_t offsetAt(int64_t utc) const {
+    std::optional<int64_t> bestUtc;
+    int64_t offset = 0;
+    const Observance* earliest = nullptr;
+    for (const Observance& o : observances_) {
+      if (!earliest || o.start < earliest->start) earliest = &o;
+      std::optional<int64_t> onset = latestOnset(o, utc + o.from);
+      if (!onset) continue;
+      int64_t onsetUtc = *onset - o.from;
+      if (!bestUtc || onsetUtc > *bestUtc) {
+        bestUtc = onsetUtc;
+        offset = o.to;
+      }
+    }
+    if (!bestUtc && earliest) return earliest->from;
+    return offset;
+  }
+};
+
+const std::string_view libicalPrefix = "/freeassociation.sourceforge.net/";
+
+}  // namespace
+
+std::optional<int64_t> wallOf(const icaltimetype& t) {
+  if (icaltime_is_null_time(t) || t.year < 1 || t.year > 9999 || t.month < 1 || t.month > 12 || t.day < 1) return {};
+  int64_t next = t.month == 12 ? daysFromCivil(t.year + 1, 1, 1) : daysFromCivil(t.year, t.month + 1, 1);
+  int64_t monthLength = next - daysFromCivil(t.year, t.month, 1);
+  if (t.day > monthLength) return {};
+  if (t.is_date) return wallSeconds(t.year, t.month, t.day, 0, 0, 0);
+  if (t.hour < 0 || t.hour > 23 || t.minute < 0 || t.minute > 59 || t.second < 0 || t.second > 60) return {};
+  return wallSeconds(t.year, t.month, t.day, t.hour, t.minute, std::min(t.second, 59));
+}
+
+RecurrenceRule ruleFromIcal(const icalrecurrencetype& r, std::optional<int64_t> until) {
+  RecurrenceRule rule;
+  rule.freq = static_cast<Frequency>(std::clamp(static_cast<int>(r.freq), 0, 6));
+  rule.interval = std::max<int64_t>(1, r.interval);
+  rule.count = std::max(0, r.count);
+  rule.until = until;
+  auto list = [](const short* values, size_t size, std::vector<int>& out) {
+    for (size_t i = 0; i < size && values[i] != ICAL_RECURRENCE_ARRAY_MAX; ++i) out.push_back(values[i]);
+  };
+  list(r.by_second, ICAL_BY_SECOND_SIZE, rule.bySecond);
+  list(r.by_minute, ICAL_BY_MINUTE_SIZE, rule.byMinute);
+  list(r.by_hour, ICAL_BY_HOUR_SIZE, rule.byHour);
+  list(r.by_month_day, ICAL_BY_MONTHDAY_SIZE, rule.byMonthDay);
+  list(r.by_year_day, ICAL_BY_YEARDAY_SIZE, rule.byYearDay);
+  list(r.by_week_no, ICAL_BY_WEEKNO_SIZE, rule.byWeekNo);
+  list(r.by_set_pos, ICAL_BY_SETPOS_SIZE, rule.bySetPos);
+  for (size_t i = 0; i < ICAL_BY_MONTH_SIZE && r.by_month[i] != ICAL_RECURRENCE_ARRAY_MAX; ++i)
+    rule.byMonth.push_back(icalrecurrencetype_month_month(r.by_month[i]));
+  for (size_t i = 0; i < ICAL_BY_DAY_SIZE && r.by_day[i] != ICAL_RECURRENCE_ARRAY_MAX; ++i) {
+    int weekday = static_cast<int>(icalrecurrencetype_day_day_of_week(r.by_day[i]));  // 1 = Sunday
+    if (weekday < 1 || weekday > 7) continue;
+    rule.byDay.push_back({icalrecurrencetype_day_position(r.by_day[i]), (weekday + 5) % 7});
+  }
+  if (r.week_start >= ICAL_SUNDAY_WEEKDAY && r.week_start <= ICAL_SATURDAY_WEEKDAY)
+    rule.weekStart = (static_cast<int>(r.week_start) + 5) % 7;
+  return rule;
+}
+
+const WallClock& FileClocks::utc() {
+  static const UtcClock clock;
+  return clock;
+}
+
+FileClocks::FileClocks(icalcomponent* calendar)
+    : calendar_(calendar), local_(std::make_unique<LocalClock>(ZoneRules::local())) {}
+
+FileClocks::~FileClocks() = default;
+
+const WallClock& FileClocks::of(const ZonedTime& time) {
+  if (time.wall.is_date || time.tzid.empty()) return icaltime_is_utc(time.wall) ? utc() : local();
+  auto it = zones_.find(time.tzid);
+  if (it != zones_.end()) return it->second ? *it->second : local();
+  std::unique_ptr<WallClock> clock;
+  std::string_view name = time.tzid;
+  if (name.substr(0, libicalPrefix.size()) == libicalPrefix) {
+    name.remove_prefix(libicalPrefix.size());
+    if (name.substr(0, 7) == "Tzfile/") name.remove_prefix(7);
+  }
+  if (const ZoneRules* rules = ZoneRules::system(std::string(name))) {
+    clock = std::make_unique<SystemClock>(*rules);
+  } else {
+    for (icalcomponent* z = icalcomponent_get_first_component(calendar_, ICAL_VTIMEZONE_COMPONENT); z;
+         z = icalcomponent_get_next_component(calendar_, ICAL_VTIMEZONE_COMPONENT)) {
+      icalproperty* tzid = icalcomponent_get_first_property(z, ICAL_TZID_PROPERTY);
+      const char* value = tzid ? icalproperty_get_tzid(tzid) : nullptr;
+      if (value && time.tzid == value) {
+        clock = std::make_unique<BlockClock>(z);
+        break;
+      }
+    }
+  }
+  const WallClock* result = clock.get();
+  zones_.emplace(time.tzid, std::move(clock));
+  return result ? *result : local();
+}
+
+}  // namespace tallowick::ical

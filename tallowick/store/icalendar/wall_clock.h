@@ -1,0 +1,55 @@
+#pragma once
+// The clocks an event's times are written in: UTC, the process's local time
+// (floating times and dates), a system zone, or a VTIMEZONE block of the
+// file. Each turns wall-clock seconds (see recurrence.h) into UTC seconds and
+// back, for any year from 0001 to 9999.
+//
+// None of them uses libical's time-zone code: its zones end in 2582 (custom
+// blocks in 2035), and it keeps process-wide state.
+
+#include <libical/ical.h>
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "tallowick/store/icalendar/ical_time.h"
+
+namespace tallowick::ical {
+
+class WallClock {
+ public:
+  virtual ~WallClock() = default;
+  virtual int64_t toUtc(int64_t wall) const = 0;
+  virtual int64_t toWall(int64_t utc) const = 0;
+};
+
+// The wall-clock seconds of a date or date-time as written (a date is its
+// midnight); nothing when its fields are not a date of 0001-9999.
+std::optional<int64_t> wallOf(const icaltimetype& t);
+
+// A libical RRULE as the expansion takes it; `until` is UNTIL already in
+// the wall-clock time of DTSTART.
+struct RecurrenceRule;
+RecurrenceRule ruleFromIcal(const icalrecurrencetype& rule, std::optional<int64_t> until);
+
+// The clocks of one calendar file, looked up by the TZID of each time. A
+// block of the file is read on first use and kept with the object.
+class FileClocks {
+ public:
+  // The local time is that of TZ when the object is made.
+  explicit FileClocks(icalcomponent* calendar);
+  ~FileClocks();
+  const WallClock& of(const ZonedTime& time);
+  const WallClock& local() const { return *local_; }
+  static const WallClock& utc();
+
+ private:
+  icalcomponent* calendar_;
+  std::unique_ptr<WallClock> local_;
+  std::map<std::string, std::unique_ptr<WallClock>, std::less<>> zones_;
+};
+
+}  // namespace tallowick::ical

@@ -1,0 +1,99 @@
+#include "tallowick/store/vdir/settings.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstring>
+#include <nlohmann/json.hpp>
+
+#include "tallowick/store/vdir/atomic_file.h"
+#include "tallowick/store/vdir/write_lock.h"
+
+namespace tallowick::ical {
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+const char* memberFor(EntityType type) { return type == EntityType::event ? "events" : "reminders"; }
+
+enum class Loaded { missing, malformed, ok };
+
+Loaded load(const std::string& settingsFile, Json& out) {
+  struct stat info {};
+  if (::stat(settingsFile.c_str(), &info) != 0 && (errno == ENOENT || errno == ENOTDIR)) return Loaded::missing;
+  std::optional<std::string> bytes = readWholeFile(settingsFile);
+  if (!bytes) return Loaded::malformed;
+  out = Json::parse(*bytes, nullptr, false);
+  return out.is_object() ? Loaded::ok : Loaded::malformed;
+}
+
+std::optional<std::string> stringMember(const Json& object, const char* name) {
+  auto it = object.find(name);
+  if (it == object.end() || !it->is_string()) return std::nullopt;
+  return it->get<std::string>();
+}
+
+}  // namespace
+
+Settings readSettings(const std::string& settingsFile) {
+  Json json;
+  if (load(settingsFile, json) != Loaded::ok) return {};
+  return {stringMember(json, "store"), stringMember(json, "defaultReminderList")};
+}
+
+int readAccessState(const std::string& settingsFile, EntityType type) {
+  Json json;
+  switch (load(settingsFile, json)) {
+    case Loaded::missing: return auth_status::notDetermined;
+    case Loaded::malformed: return unknownAccessState;
+    case Loaded::ok: break;
+  }
+  auto access = json.find("access");
+  if (access == json.end()) return auth_status::notDetermined;
+  if (!access->is_object()) return unknownAccessState;
+  auto state = access->find(memberFor(type));
+  if (state == access->end()) return auth_status::notDetermined;
+  if (!state->is_string()) return unknownAccessState;
+  const std::string word = state->get<std::string>();
+  if (word == "not-determined") return auth_status::notDetermined;
+  if (word == "restricted") return auth_status::restricted;
+  if (word == "denied") return auth_status::denied;
+  if (word == "full-access") return auth_status::fullAccess;
+  if (word == "write-only") return auth_status::writeOnly;
+  return unknownAccessState;
+}
+
+void recordAccessState(const std::string& settingsFile, EntityType type, bool granted, FileSystem& fs,
+                       const std::string& lockFile) {
+  WriteLock lock(fs, lockFile);
+  const std::string target = resolveLinks(fs, settingsFile);
+  std::optional<FileVersion> version;
+  Json json = Json::object();
+  switch (load(target, json)) {
+    case Loaded::missing:
+      json = Json::object();
+      if (size_t slash = target.rfind('/'); slash != std::string::npos && slash > 0)
+        makeDirectories(target.substr(0, slash));
+      break;
+    case Loaded::malformed:
+      throw StoreError("Cannot record the access answer: " + settingsFile + " is not a readable JSON object");
+    case Loaded::ok:
+      version = readVersion(fs, target);
+      // Read again for the version to compare against: what was parsed must
+      // be what is replaced.
+      if (!version || Json::parse(version->bytes, nullptr, false) != json)
+        throw StoreError("Cannot record the access answer: " + settingsFile + " changed while it was read");
+      break;
+  }
+  if (!json.contains("access") || !json["access"].is_object()) json["access"] = Json::object();
+  json["access"][memberFor(type)] = granted ? "full-access" : "denied";
+  const std::string text = json.dump(2) + "\n";
+  const std::string changed = "Cannot record the access answer: " + settingsFile + " changed while it was written";
+  if (!version) {
+    if (!createFileExclusively(fs, target, text)) throw StoreError(changed);
+    return;
+  }
+  replaceFileIfUnchanged(fs, target, *version, text, changed);
+}
+
+}  // namespace tallowick::ical

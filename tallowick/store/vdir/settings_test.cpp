@@ -1,0 +1,156 @@
+#include "tallowick/store/vdir/settings.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+
+#include <nlohmann/json.hpp>
+
+#include "tallowick/store/vdir_store/ical_store.h"
+#include "tallowick/store/icalendar/test_support.h"
+
+namespace tallowick::ical {
+namespace {
+
+using testing::readFile;
+using testing::TempDir;
+using testing::writeFile;
+
+class SettingsTest : public ::testing::Test {
+ protected:
+  std::string file() const { return dir.path() + "/vantrel/calendar.json"; }
+  int state(const std::string& json, EntityType type = EntityType::event) {
+    writeFile(file(), json);
+    return readAccessState(file(), type);
+  }
+  TempDir dir;
+};
+
+TEST_F(SettingsTest, AccessStateWords) {
+  EXPECT_EQ(state(R"({"access": {"events": "not-determined"}})"), auth_status::notDetermined);
+  EXPECT_EQ(state(R"({"access": {"events": "restricted"}})"), auth_status::restricted);
+  EXPECT_EQ(state(R"({"access": {"events": "denied"}})"), auth_status::denied);
+  EXPECT_EQ(state(R"({"access": {"events": "full-access"}})"), auth_status::fullAccess);
+  EXPECT_EQ(state(R"({"access": {"events": "write-only"}})"), auth_status::writeOnly);
+  EXPECT_EQ(state(R"({"access": {"events": "full-access", "reminders": "denied"}})", EntityType::reminder),
+            auth_status::denied);
+}
+
+TEST_F(SettingsTest, MissingMeansNotDeterminedAndAnythingDoubtfulIsUnknown) {
+  EXPECT_EQ(readAccessState(file(), EntityType::event), auth_status::notDetermined);
+  EXPECT_EQ(state(R"({"store": "/x"})"), auth_status::notDetermined);
+  EXPECT_EQ(state(R"({"access": {"reminders": "denied"}})"), auth_status::notDetermined);
+  EXPECT_EQ(state(R"({"access": {"events": "Full-Access"}})"), unknownAccessState);
+  EXPECT_EQ(state(R"({"access": {"events": 3}})"), unknownAccessState);
+  EXPECT_EQ(state(R"({"access": "full-access"})"), unknownAccessState);
+  EXPECT_EQ(state(R"({"access": {"events": "full-access"})"), unknownAccessState);
+  EXPECT_EQ(state("[]"), unknownAccessState);
+  std::filesystem::remove(file());
+  std::filesystem::create_directories(file());  // a directory where the file should be
+  EXPECT_EQ(readAccessState(file(), EntityType::event), unknownAccessState);
+}
+
+TEST_F(SettingsTest, RecordingKeepsTheOtherMembers) {
+  writeFile(file(), R"({"store": "/data/cals", "access": {"reminders": "denied"}, "extra": [1, 2]})");
+  recordAccessState(file(), EntityType::event, true);
+  auto json = nlohmann::json::parse(readFile(file()));
+  EXPECT_EQ(json["store"], "/data/cals");
+  EXPECT_EQ(json["extra"], nlohmann::json::parse("[1, 2]"));
+  EXPECT_EQ(json["access"]["reminders"], "denied");
+  EXPECT_EQ(json["access"]["events"], "full-access");
+}
+
+TEST_F(SettingsTest, RecordingWritesThroughALinkAndKeepsTheMode) {
+  // Dotfile managers keep the real file elsewhere and link it in.
+  const std::string real = dir.path() + "/dotfiles/calendar.json";
+  writeFile(real, R"({"store": "/x"})");
+  ASSERT_EQ(::chmod(real.c_str(), 0640), 0);
+  std::filesystem::create_directories(dir.path() + "/vantrel");
+  std::filesystem::create_symlink(real, file());
+  recordAccessState(file(), EntityType::reminder, true, defaultFileSystem(), dir.path() + "/write.lock");
+  EXPECT_TRUE(std::filesystem::is_symlink(file()));
+  EXPECT_EQ(nlohmann::json::parse(readFile(real)),
+            nlohmann::json::parse(R"({"store": "/x", "access": {"reminders": "full-access"}})"));
+  struct stat info {};
+  ASSERT_EQ(::stat(real.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 07777, 0640u);
+
+  // A link to a file not there yet: the file is made where it leads.
+  std::filesystem::remove(real);
+  recordAccessState(file(), EntityType::event, false);
+  EXPECT_TRUE(std::filesystem::is_symlink(file()));
+  EXPECT_EQ(nlohmann::json::parse(readFile(real)), nlohmann::json::parse(R"({"access": {"events": "denied"}})"));
+}
+
+TEST_F(SettingsTest, RecordingCreatesTheFileButNeverOverwritesAnUnreadableOne) {
+  recordAccessState(file(), EntityType::reminder, false);
+  EXPECT_EQ(readAccessState(file(), EntityType::reminder), auth_status::denied);
+  writeFile(file(), "{broken");
+  EXPECT_THROW(recordAccessState(file(), EntityType::reminder, true), StoreError);
+  EXPECT_EQ(readFile(file()), "{broken");
+}
+
+class AccessRequestTest : public SettingsTest {
+ protected:
+  // Asks for reminder access and returns (granted, error), counting prompts
+  // and completion calls.
+  std::pair<bool, std::optional<std::string>> request(PromptAnswer answer, std::string settingsFile = "") {
+    IcalStoreConfig config;
+    config.settingsFile = settingsFile.empty() ? file() : settingsFile;
+    config.defaultRoot = dir.path() + "/calendars";
+    config.prompt = [this, answer](EntityType) {
+      ++prompts;
+      return answer;
+    };
+    auto store = IcalPlatform(config).openStore();
+    std::pair<bool, std::optional<std::string>> result;
+    int calls = 0;
+    store->requestFullAccessToReminders([&](bool granted, std::optional<std::string> error) {
+      ++calls;
+      result = {granted, error};
+    });
+    EXPECT_EQ(calls, 1);
+    return result;
+  }
+  int prompts = 0;
+};
+
+TEST_F(AccessRequestTest, UndecidedAsksAndRecordsTheAnswer) {
+  EXPECT_TRUE(request(PromptAnswer::granted).first);
+  EXPECT_EQ(prompts, 1);
+  EXPECT_EQ(readAccessState(file(), EntityType::reminder), auth_status::fullAccess);
+  EXPECT_EQ(readAccessState(file(), EntityType::event), auth_status::notDetermined);
+  // Decided now: answered at once.
+  EXPECT_TRUE(request(PromptAnswer::refused).first);
+  EXPECT_EQ(prompts, 1);
+}
+
+TEST_F(AccessRequestTest, RefusalIsRecordedAndNobodyToAskRecordsNothing) {
+  EXPECT_FALSE(request(PromptAnswer::unanswered).first);
+  EXPECT_FALSE(std::filesystem::exists(file()));
+  EXPECT_FALSE(request(PromptAnswer::refused).first);
+  EXPECT_EQ(readAccessState(file(), EntityType::reminder), auth_status::denied);
+}
+
+TEST_F(AccessRequestTest, DecidedStatesAnswerWithoutAsking) {
+  writeFile(file(), R"({"access": {"reminders": "write-only"}})");
+  EXPECT_FALSE(request(PromptAnswer::granted).first);
+  writeFile(file(), "not json");
+  EXPECT_FALSE(request(PromptAnswer::granted).first);
+  EXPECT_EQ(prompts, 0);
+  EXPECT_EQ(readFile(file()), "not json");
+}
+
+TEST_F(AccessRequestTest, AnAnswerThatCannotBeRecordedIsAFailedRequest) {
+  // A file where the settings directory should be: nothing can be created.
+  writeFile(dir.path() + "/blocked", "");
+  const std::string unreachable = dir.path() + "/blocked/vantrel/calendar.json";
+  auto [granted, error] = request(PromptAnswer::granted, unreachable);
+  EXPECT_FALSE(granted);
+  ASSERT_TRUE(error.has_value());
+  EXPECT_EQ(*error, "Cannot create " + dir.path() + "/blocked/vantrel: Not a directory");
+}
+
+}  // namespace
+}  // namespace tallowick::ical

@@ -1,0 +1,120 @@
+#include "tallowick/store/vdir/summary_cache.h"
+
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include "tallowick/store/icalendar/test_support.h"
+
+namespace tallowick::ical {
+namespace {
+
+using testing::readFile;
+using testing::TempDir;
+using testing::writeFile;
+
+FileSummary spanning(int64_t first, int64_t last) { return FileSummary{true, false, true, false, first, last, {}}; }
+
+class SummaryCacheTest : public ::testing::Test {
+ protected:
+  std::string file() const { return dir.path() + "/cache/index"; }
+  TempDir dir;
+  const FileStamp one{10, 1, 1, 7}, two{10, 1, 2, 7};
+};
+
+TEST_F(SummaryCacheTest, FindsEntriesInAnyOrderOnlyUnderTheirStamp) {
+  {
+    SummaryCache cache(file(), "/root");
+    cache.record("b/2.ics", one, spanning(2, 2));
+    cache.record("a/1.ics", one, spanning(1, 1));
+    cache.record("c/3.ics", one, spanning(3, 3));
+    cache.save(true);
+  }
+  SummaryCache cache(file(), "/root");
+  for (const char* path : {"c/3.ics", "a/1.ics", "b/2.ics", "a/1.ics"}) {
+    const FileSummary* found = cache.find(path, one);
+    ASSERT_NE(found, nullptr) << path;
+    EXPECT_EQ(found->firstStart, path[0] - 'a' + 1);
+  }
+  EXPECT_EQ(cache.find("b/2.ics", two), nullptr);  // only the ctime differs
+  EXPECT_EQ(cache.find("d/4.ics", one), nullptr);
+  EXPECT_EQ(SummaryCache(file(), "/elsewhere").find("a/1.ics", one), nullptr);
+}
+
+TEST_F(SummaryCacheTest, SavingKeepsWhatWasSeenOrReplacedAndDropsTheRestAfterAFullVisit) {
+  {
+    SummaryCache cache(file(), "/root");
+    for (const char* path : {"a/1.ics", "a/2.ics", "a/3.ics"}) cache.record(path, one, spanning(1, 1));
+    cache.save(true);
+  }
+  {
+    SummaryCache partial(file(), "/root");
+    ASSERT_NE(partial.find("a/1.ics", one), nullptr);
+    partial.record("a/2.ics", two, spanning(5, 5));
+    partial.save(false);  // a/3.ics was not looked at: kept
+  }
+  SummaryCache cache(file(), "/root");
+  ASSERT_NE(cache.find("a/3.ics", one), nullptr);
+  EXPECT_EQ(cache.find("a/2.ics", one), nullptr);
+  ASSERT_NE(cache.find("a/2.ics", two), nullptr);
+  EXPECT_EQ(cache.find("a/2.ics", two)->firstStart, 5);
+  cache.save(true);  // a/1.ics was not looked up in this visit: gone
+  const std::string text = readFile(file());
+  EXPECT_EQ(text.find("a/1.ics"), std::string::npos);
+  EXPECT_NE(text.find("a/2.ics"), std::string::npos);
+  EXPECT_EQ(text.substr(text.size() - 6), "end 2\n");
+}
+
+TEST_F(SummaryCacheTest, EntriesOutOfOrderCountAsDamage) {
+  std::vector<CacheEntry> entries{{"b/2.ics", one, spanning(2, 2)}, {"a/1.ics", one, spanning(1, 1)}};
+  writeFile(file(), serializeCache("/root", entries));
+  SummaryCache cache(file(), "/root");
+  EXPECT_EQ(cache.find("a/1.ics", one), nullptr);
+  EXPECT_EQ(cache.find("b/2.ics", one), nullptr);
+  cache.record("a/1.ics", one, spanning(1, 1));
+  cache.save(false);
+  EXPECT_EQ(readFile(file()).find("b/2.ics"), std::string::npos);
+}
+
+TEST(RacyTimestamps, OnlyFilesChangedStrictlyBeforeTheCacheWriteAreTrusted) {
+  constexpr int64_t s = 1'000'000'000;
+  const int64_t t = 1'700'000'000 * s;
+  auto changedAt = [](int64_t mtime, int64_t ctime) { return FileStamp{10, mtime, ctime, 7}; };
+  // Nanosecond times: strictly older, by mtime and ctime alike.
+  EXPECT_TRUE(changedBeforeCacheWrite(changedAt(t + 5, t + 5), t + 6));
+  EXPECT_FALSE(changedBeforeCacheWrite(changedAt(t + 6, t + 6), t + 6));
+  EXPECT_FALSE(changedBeforeCacheWrite(changedAt(t + 1, t + 7), t + 6));
+  // Whole seconds on either side: the same second is not older.
+  EXPECT_FALSE(changedBeforeCacheWrite(changedAt(t, t), t + s / 2 + 3));
+  EXPECT_FALSE(changedBeforeCacheWrite(changedAt(t + 3, t + 3), t));
+  EXPECT_TRUE(changedBeforeCacheWrite(changedAt(t - s / 2, t - s / 2), t));
+  EXPECT_TRUE(changedBeforeCacheWrite(changedAt(t, t), t + s));
+  EXPECT_TRUE(changedBeforeCacheWrite(changedAt(t - s + 3, t - s + 3), t));
+}
+
+TEST_F(SummaryCacheTest, EntriesOfFilesChangedInTheTickOfTheCacheWriteAreReadAgain) {
+  constexpr int64_t s = 1'000'000'000;
+  const int64_t t = 1'700'000'000 * s;
+  const FileStamp coarse{10, t, t, 7}, fine{10, t + 123, t + 123, 8};
+  {
+    SummaryCache cache(file(), "/root");
+    cache.record("a/coarse.ics", coarse, spanning(1, 1));
+    cache.record("a/fine.ics", fine, spanning(2, 2));
+    cache.save(true);
+  }
+  auto writtenAt = [&](int64_t ns) {
+    timespec times[2] = {{ns / s, ns % s}, {ns / s, ns % s}};
+    ASSERT_EQ(utimensat(AT_FDCWD, file().c_str(), times, 0), 0);
+  };
+  writtenAt(t + 123);  // the same second as both, the same nanosecond as one
+  EXPECT_EQ(SummaryCache(file(), "/root").find("a/coarse.ics", coarse), nullptr);
+  EXPECT_EQ(SummaryCache(file(), "/root").find("a/fine.ics", fine), nullptr);
+  writtenAt(t + 124);
+  EXPECT_EQ(SummaryCache(file(), "/root").find("a/coarse.ics", coarse), nullptr);
+  EXPECT_NE(SummaryCache(file(), "/root").find("a/fine.ics", fine), nullptr);
+  writtenAt(t + s);
+  EXPECT_NE(SummaryCache(file(), "/root").find("a/coarse.ics", coarse), nullptr);
+}
+
+}  // namespace
+}  // namespace tallowick::ical

@@ -1,0 +1,95 @@
+#pragma once
+// The Linux calendar store: vdir collections of .ics files (see vdir.h), the
+// settings file (settings.h) for the store path, default list and access.
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "tallowick/store/calendar_store.h"
+#include "tallowick/store/vdir/access_prompt.h"
+#include "tallowick/store/icalendar/calendar_file.h"
+#include "tallowick/store/vdir/file_system.h"
+#include "tallowick/store/vdir/summary_cache.h"
+#include "tallowick/store/vdir/vdir.h"
+
+namespace tallowick::ical {
+
+// Everything the store takes from its surroundings, so tests can point it at
+// temporary directories and answer prompts themselves.
+struct IcalStoreConfig {
+  std::string settingsFile;
+  std::string defaultRoot;  // used when the settings name no store
+  std::string home;         // expands a leading "~/" of the settings' store
+  std::string cacheFile;    // per-file summaries between runs; empty: none
+  std::string lockFile;     // serialises the writes of our runs; empty: none
+  FileSystem* fileSystem = &defaultFileSystem();  // what the writes go through
+  AccessPrompter prompt;
+  std::function<std::string()> newUuid;
+  std::function<Instant()> now;
+};
+
+// The store root: the settings' `store` ("~/" expanded; a relative path taken
+// from the settings file's directory), else the default root.
+std::string storeRoot(const IcalStoreConfig& config, const std::optional<std::string>& configured);
+
+class IcalPlatform : public CalendarPlatform {
+ public:
+  explicit IcalPlatform(IcalStoreConfig config) : config_(std::move(config)) {}
+  int authorizationStatus(EntityType type) override;
+  std::unique_ptr<CalendarStore> openStore() override;
+  // The full-access requests are what this store offers.
+  bool isOperatingSystemAtLeast(int, int, int) override { return true; }
+  // The zone file's own offsets, the ones the expansion uses for floating
+  // times, so listed times and printed times agree.
+  LocalOffsets localOffsets() override;
+
+ private:
+  IcalStoreConfig config_;
+};
+
+class IcalStore : public CalendarStore {
+ public:
+  IcalStore(IcalStoreConfig config, std::string root, std::optional<std::string> defaultListTitle);
+
+  void requestFullAccessToEvents(AccessCompletion completion) override;
+  void requestFullAccessToReminders(AccessCompletion completion) override;
+  void requestAccess(EntityType type, AccessCompletion completion) override;
+  std::vector<Calendar> calendars(EntityType type) override;
+  std::optional<Calendar> defaultCalendarForNewReminders() override;
+  std::vector<Event> events(const EventQuery& query) override;
+  std::unique_ptr<EventListing> listEvents(const EventQuery& query) override;
+  void fetchReminders(const IncompleteReminderQuery& query, RemindersCompletion completion) override;
+  Reminder newReminder() override;
+  // Writes only new reminders and completions; changing anything else of a
+  // fetched reminder is refused.
+  void saveReminder(Reminder& reminder, bool commit) override;
+
+ private:
+  // What a fetched reminder looked like, and the stamp of its file then.
+  struct Snapshot {
+    std::string path;
+    FileStamp stamp;
+    int index = 0;
+    Reminder reminder;
+  };
+
+  const std::vector<Collection>& collections();
+  // The items of each of `wanted`, listed while the cache loads, on two
+  // threads: stat'ing every file is much of a listing's time.
+  std::vector<std::vector<Item>> itemsOf(const std::vector<const Collection*>& wanted);
+  std::string collectionPath(const std::string& name) const { return root_ + "/" + name; }
+  void saveNew(Reminder& reminder);
+  void saveCompletion(Reminder& reminder);
+
+  IcalStoreConfig config_;
+  std::string root_;
+  std::optional<std::string> defaultListTitle_;
+  std::optional<std::vector<Collection>> collections_;
+  std::map<std::string, Snapshot> snapshots_;
+  SummaryCache cache_;
+};
+
+}  // namespace tallowick::ical
