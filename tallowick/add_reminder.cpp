@@ -32,8 +32,10 @@ void runAddReminder(CalendarPlatform& platform, std::ostream& out, const std::st
   reminder.priority = request.priority;
   // Emptiness is judged on the text as received: blanks are kept.
   if (request.notes && !request.notes->empty()) reminder.notes = request.notes;
-  if (request.dueDate && !request.dueDate->empty())
-    reminder.dueDateComponents = localDueComponents(parseYmd(*request.dueDate));
+  if (request.dueDate && !request.dueDate->empty()) {
+    const zones::ZoneRules& local = platform.zoneSource().local();
+    reminder.dueDateComponents = localDueComponents(parseYmd(*request.dueDate, local), local);
+  }
 
   store->saveReminder(reminder, true);
   encode(out, successDocument());

@@ -18,13 +18,13 @@ const std::string& calendarTitle(const Event& event) {
 // Fills the reused DTO, so that its texts keep their buffers from one event
 // to the next.
 void fillDTO(CalendarEventDTO& dto, const Event& event, const std::string& calendarTitle, const Clock& now,
-             const LocalOffsets& offsets) {
+             zones::ZoneCursor& local) {
   // The current time only when the event has no start, asked at most once.
   Instant start = event.startDate ? *event.startDate : now();
   Instant end = event.endDate ? *event.endDate : start;
   dto.title = event.title ? std::string_view(*event.title) : std::string_view();
-  assignLocalISOString(dto.startDate, start, offsets);
-  assignLocalISOString(dto.endDate, end, offsets);
+  assignLocalISOString(dto.startDate, start, local);
+  assignLocalISOString(dto.endDate, end, local);
   dto.isAllDay = event.isAllDay;
   dto.location = event.location ? std::string_view(*event.location) : std::string_view();
   dto.calendar = calendarTitle;
@@ -52,8 +52,9 @@ void runEvents(CalendarPlatform& platform, std::ostream& out, const std::string&
                const Clock& now) {
   auto store = platform.openStore();
   ensureEventsAccess(platform, *store);
-  EventQuery query{parseYmd(start), dayBounds(end, true)};
-  LocalOffsets offsets = platform.localOffsets();
+  const zones::ZoneRules& local = platform.zoneSource().local();
+  EventQuery query{parseYmd(start, local), dayBounds(end, true, local)};
+  zones::ZoneCursor cursor(local);
   std::unique_ptr<EventListing> events = store->listEvents(query);
 
   // Two passes over the listing: the texts are checked before anything is
@@ -82,7 +83,7 @@ void runEvents(CalendarPlatform& platform, std::ostream& out, const std::string&
   for (size_t i = 0; i < events->size(); ++i) {
     if (skipped[i]) continue;
     events->get(i, event);
-    fillDTO(dto, event, calendarTitle(event), now, offsets);
+    fillDTO(dto, event, calendarTitle(event), now, cursor);
     document.add(dto);
   }
   document.finish();

@@ -8,10 +8,10 @@
 namespace tallowick {
 namespace {
 
-std::string dueDateText(const std::optional<DateComponents>& components) {
+std::string dueDateText(const std::optional<DateComponents>& components, const zones::ZoneSource& source) {
   if (!components) return "";
-  auto due = dateFromComponents(*components);
-  return due ? toLocalISOString(*due) : "";
+  auto due = dateFromComponents(*components, source);
+  return due ? toLocalISOString(*due, source.local()) : "";
 }
 
 }  // namespace
@@ -31,7 +31,7 @@ void runReminders(CalendarPlatform& platform, std::ostream& out) {
   for (const Reminder& r : fetchIncompleteReminders(*store, IncompleteReminderQuery{}, "runReminders()")) {
     // The query asks for incomplete ones only; a store may still slip one in.
     if (r.isCompleted) continue;
-    listed.push_back({r.title.value_or(""), r.isCompleted, r.priority, dueDateText(r.dueDateComponents),
+    listed.push_back({r.title.value_or(""), r.isCompleted, r.priority, dueDateText(r.dueDateComponents, platform.zoneSource()),
                       r.calendar ? r.calendar->title : "", r.notes.value_or("")});
   }
   encode(out, listed);

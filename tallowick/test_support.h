@@ -13,30 +13,11 @@
 
 #include "tallowick/helper_error.h"
 #include "tallowick/store/calendar_store.h"
+#include "tallowick/zones/scoped_time_zone.h"
 
 namespace tallowick::testing {
 
-// Sets TZ for the life of the object, so local-time results are fixed.
-class ScopedTimeZone {
- public:
-  explicit ScopedTimeZone(const char* zone) {
-    if (const char* old = std::getenv("TZ")) previous_ = old;
-    ::setenv("TZ", zone, 1);
-    ::tzset();
-  }
-  ~ScopedTimeZone() {
-    if (previous_)
-      ::setenv("TZ", previous_->c_str(), 1);
-    else
-      ::unsetenv("TZ");
-    ::tzset();
-  }
-  ScopedTimeZone(const ScopedTimeZone&) = delete;
-  ScopedTimeZone& operator=(const ScopedTimeZone&) = delete;
-
- private:
-  std::optional<std::string> previous_;
-};
+using zones::testing::ScopedTimeZone;
 
 // DateComponents has no ==; compare its fields.
 inline auto fieldsOf(const DateComponents& c) {

@@ -21,6 +21,8 @@
 #include <string>
 #include <vector>
 
+#include "tallowick/zones/system_zones.h"
+
 namespace tallowick {
 
 // Microseconds reach hundreds of thousands of years either way, so any date a
@@ -155,10 +157,6 @@ class CalendarStore {
   virtual void saveReminder(Reminder& reminder, bool commit) = 0;
 };
 
-// Seconds east of UTC of local time at a UTC instant; nothing where the
-// zone cannot tell.
-using LocalOffsets = std::function<std::optional<int64_t>(int64_t utcSeconds)>;
-
 // Events read one at a time, by index.
 class EventListing {
  public:
@@ -197,11 +195,9 @@ class CalendarPlatform {
   // Whether the operating system is at least the given version.
   virtual bool isOperatingSystemAtLeast(int major, int minor, int patch) = 0;
 
-  // The local time zone as the store reads it, for the length of one run:
-  // seconds east of UTC at a UTC instant (seconds since the epoch). Empty
-  // leaves local time to the C library, which some C libraries make slow for
-  // far-future years (a listing to 9999 may print millions of times).
-  virtual LocalOffsets localOffsets() { return {}; }
+  // The time zones every date of a run is read and written in: the local
+  // zone, and the zones that due dates name. By default the system's.
+  virtual const zones::ZoneSource& zoneSource() { return zones::systemZones(); }
 };
 
 // The platform of this build's back end.

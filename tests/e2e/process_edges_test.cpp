@@ -11,11 +11,13 @@
 #include <fstream>
 
 #include "orvendel/model/local/testdata/scripted_server.h"
+#include "tests/e2e/expect.h"
 #include "tests/e2e/process.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+using e2e::expectFailure;
 using namespace std::chrono_literals;
 
 const std::string kBrokenPipe = "Failed to write to standard output: Broken pipe\n";
@@ -47,11 +49,6 @@ class ProcessEdges : public ::testing::Test {
   e2e::ProcessOptions options_;
 };
 
-void expectFailure(const e2e::ProcessResult& r, const std::string& line) {
-  EXPECT_EQ(r.out, "");
-  EXPECT_EQ(r.err, line + "\n");
-  EXPECT_EQ(r.status, 1);
-}
 
 TEST_F(ProcessEdges, AClosedOutputPipeIsTheOneErrorLineNotASignal) {
   options_.closedStdout = true;

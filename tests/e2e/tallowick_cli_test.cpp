@@ -9,14 +9,16 @@
 #include <filesystem>
 #include <fstream>
 
+#include "tests/e2e/expect.h"
 #include "tests/e2e/process.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+using e2e::expectFailure;
 
 const std::string kUsage =
-    "Usage: tallowick <events|reminders|reminder-lists|add-reminder|complete-reminder|request-access> [...]\n";
+    "Usage: tallowick <events|reminders|reminder-lists|add-reminder|complete-reminder|request-access> [...]";
 
 class TallowickCli : public ::testing::Test {
  protected:
@@ -46,23 +48,18 @@ class TallowickCli : public ::testing::Test {
   e2e::ProcessOptions options_;
 };
 
-void expectFailure(const e2e::ProcessResult& r, const std::string& line) {
-  EXPECT_EQ(r.out, "");
-  EXPECT_EQ(r.err, line);
-  EXPECT_EQ(r.status, 1);
-}
 
 TEST_F(TallowickCli, UsageErrors) {
   expectFailure(run({}), kUsage);
-  expectFailure(run({"events"}), "events requires <startISO> <endISO>\n");
-  expectFailure(run({"events", "2024-05-01"}), "events requires <startISO> <endISO>\n");
-  expectFailure(run({"add-reminder"}), "add-reminder requires <request.json>\n");
-  expectFailure(run({"complete-reminder"}), "complete-reminder requires <request.json>\n");
-  expectFailure(run({"request-access"}), "request-access requires <events|reminders>\n");
-  expectFailure(run({"request-access", "Events"}), "request-access kind must be 'events' or 'reminders'\n");
-  expectFailure(run({"Reminders"}), "Unknown subcommand: Reminders\n");
-  expectFailure(run({"reminders "}), "Unknown subcommand: reminders \n");
-  expectFailure(run({""}), "Unknown subcommand: \n");
+  expectFailure(run({"events"}), "events requires <startISO> <endISO>");
+  expectFailure(run({"events", "2024-05-01"}), "events requires <startISO> <endISO>");
+  expectFailure(run({"add-reminder"}), "add-reminder requires <request.json>");
+  expectFailure(run({"complete-reminder"}), "complete-reminder requires <request.json>");
+  expectFailure(run({"request-access"}), "request-access requires <events|reminders>");
+  expectFailure(run({"request-access", "Events"}), "request-access kind must be 'events' or 'reminders'");
+  expectFailure(run({"Reminders"}), "Unknown subcommand: Reminders");
+  expectFailure(run({"reminders "}), "Unknown subcommand: reminders ");
+  expectFailure(run({""}), "Unknown subcommand: ");
 }
 
 TEST_F(TallowickCli, ExtraArgumentsAreIgnored) {
@@ -79,9 +76,9 @@ TEST_F(TallowickCli, ExtraArgumentsAreIgnored) {
 TEST_F(TallowickCli, AccessErrorsAndRefusalsWithoutATerminal) {
   write("config/vantrel/calendar.json", R"({"access":{"events":"denied","reminders":"write-only"}})");
   expectFailure(run({"events", "garbage", "2024-05-01"}),
-                "Calendar access denied. Grant access in System Settings > Privacy & Security > Calendars.\n");
+                "Calendar access denied. Grant access in System Settings > Privacy & Security > Calendars.");
   expectFailure(run({"reminders"}),
-                "Reminders access is write-only. Grant full access in System Settings > Privacy & Security > Reminders.\n");
+                "Reminders access is write-only. Grant full access in System Settings > Privacy & Security > Reminders.");
   auto r = run({"request-access", "events"});
   EXPECT_EQ(r.out, "{\"granted\":false}\n");
   EXPECT_EQ(r.err, "");
@@ -114,13 +111,13 @@ TEST_F(TallowickCli, BadRequestFilesFailBeforeAnyStoreAccess) {
   // Access left undecided: reaching the store would ask, and without a
   // terminal or display the answer would be a refusal, not these messages.
   expectFailure(run({"add-reminder", "missing.json"}),
-                "Cannot read request file missing.json: No such file or directory\n");
+                "Cannot read request file missing.json: No such file or directory");
   write("bad.json", "{\"title\": 3, \"listName\": \"home\"}");
   expectFailure(run({"complete-reminder", "bad.json"}),
-                "Invalid request file bad.json: member \"title\" must be a string, not a number\n");
+                "Invalid request file bad.json: member \"title\" must be a string, not a number");
   write("nopriority.json", R"({"title":"T","listName":"home"})");
   expectFailure(run({"add-reminder", "nopriority.json"}),
-                "Invalid request file nopriority.json: member \"priority\" is missing\n");
+                "Invalid request file nopriority.json: member \"priority\" is missing");
   write("notjson.json", "title: T\n");
   auto notJson = run({"add-reminder", "notjson.json"});
   EXPECT_EQ(notJson.out, "");
@@ -131,8 +128,8 @@ TEST_F(TallowickCli, BadRequestFilesFailBeforeAnyStoreAccess) {
 
 TEST_F(TallowickCli, FifosAndDevicesAreRefusedInsteadOfBlocking) {
   ASSERT_EQ(::mkfifo((home_ / "fifo.json").c_str(), 0600), 0);
-  expectFailure(run({"add-reminder", "fifo.json"}), "Cannot read request file fifo.json: not a regular file\n");
-  expectFailure(run({"complete-reminder", "/dev/zero"}), "Cannot read request file /dev/zero: not a regular file\n");
+  expectFailure(run({"add-reminder", "fifo.json"}), "Cannot read request file fifo.json: not a regular file");
+  expectFailure(run({"complete-reminder", "/dev/zero"}), "Cannot read request file /dev/zero: not a regular file");
 }
 
 }  // namespace

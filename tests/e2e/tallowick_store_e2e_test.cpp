@@ -156,4 +156,28 @@ TEST_F(TallowickStore, RequestAccessWithNobodyToAskIsNotGrantedAndRecordsNothing
   expectOutput(run({"request-access", "events"}), "{\"granted\":true}\n");
 }
 
+// An event and a todo at the same wall time of a zone list as the same
+// instant: both are read through the one zone engine, also for zones whose
+// rules changed after 2020, where any second zone database built earlier
+// would put one of them an hour off.
+TEST_F(TallowickStore, EventsAndDueDatesAgreeInZonesWhoseRulesChanged) {
+  options_.env["TZ"] = "UTC";
+  for (const std::string zone : {"America/Mexico_City", "America/Ciudad_Juarez", "Asia/Tehran", "Europe/Kyiv",
+                                 "America/Nuuk", "Europe/Berlin"}) {
+    write("data/calendars/family/zone.ics",
+          "BEGIN:VCALENDAR\nVERSION:2.0\nPRODID:-//t//EN\nBEGIN:VEVENT\nUID:e\nSUMMARY:E\nDTSTART;TZID=" + zone +
+              ":20240701T120000\nEND:VEVENT\nBEGIN:VTODO\nUID:t\nSUMMARY:T\nDUE;TZID=" + zone +
+              ":20240701T120000\nEND:VTODO\nEND:VCALENDAR\n");
+    std::string events = run({"events", "2024-07-01", "2024-07-01"}).out;
+    std::string reminders = run({"reminders"}).out;
+    auto field = [](const std::string& json, const std::string& member) {
+      size_t at = json.find("\"" + member + "\":\"");
+      return at == std::string::npos ? std::string() : json.substr(at + member.size() + 4, 19);
+    };
+    EXPECT_NE(field(events, "startDate"), "") << zone;
+    EXPECT_EQ(field(events, "startDate"), field(reminders.substr(reminders.find("\"title\":\"T\"")), "dueDate"))
+        << zone;
+  }
+}
+
 }  // namespace

@@ -1,66 +1,50 @@
 #include "tallowick/store/icalendar/calendar_file.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
 #include <string>
 
 #include "tallowick/store/icalendar/component_text.h"
+#include "tallowick/store/icalendar/content_lines.h"
 #include "tallowick/store/icalendar/event_expansion.h"
 #include "tallowick/store/icalendar/exact_text.h"
 #include "tallowick/store/icalendar/ical_time.h"
 #include "tallowick/store/icalendar/libical_threads.h"
+#include "tallowick/store/icalendar/wall_clock.h"
 
 namespace tallowick::ical {
 
 namespace {
 
-// Feeds libical's parser one line at a time and stops it once the file has
-// cost more than its budget: some malformed files make libical's parser take
-// time and memory that grow with the square of their size.
+// Whether the text stays within the limits: nesting and parameters per line.
+bool withinLimits(std::string_view bytes, const ParseLimits& limits) {
+  ContentLineReader lines(bytes);
+  ContentLine line;
+  size_t depth = 0;
+  while (lines.next(line)) {
+    if (line.parameters > limits.parametersPerLine) return false;
+    if (line.isNamed("BEGIN") && ++depth > limits.nesting) return false;
+    if (line.isNamed("END") && depth > 0) --depth;
+  }
+  return true;
+}
+
+// Feeds libical's parser one line at a time, asking the caller's guard now
+// and then whether to go on.
 struct Feed {
   std::string_view rest;
-  std::chrono::steady_clock::time_point deadline;
-  size_t heapBudget = 0;
-  size_t heapLimit = 0;  // set at the first check
+  const std::function<bool()>* interrupted;
   size_t lines = 0;
-  bool overBudget = false;
+  bool stopped = false;
 };
-
-// The process's resident memory, from /proc/self/statm. Not mallinfo2: it
-// walks glibc's arenas, which a replaced allocator (the sanitizers') leaves
-// unset, and crashes there.
-size_t heapInUse() {
-  int fd = ::open("/proc/self/statm", O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return 0;
-  char text[128];
-  ssize_t n = ::read(fd, text, sizeof text - 1);
-  ::close(fd);
-  if (n <= 0) return 0;
-  text[n] = '\0';
-  unsigned long long size = 0, resident = 0;
-  if (std::sscanf(text, "%llu %llu", &size, &resident) != 2) return 0;
-  return static_cast<size_t>(resident) * static_cast<size_t>(::sysconf(_SC_PAGESIZE));
-}
 
 char* nextLine(char* out, size_t size, void* data) {
   Feed& feed = *static_cast<Feed*>(data);
-  if (feed.rest.empty() || feed.overBudget || size < 2) return nullptr;
-  // The memory baseline is taken at the first check, not before parsing:
-  // most files end sooner, and reading /proc for each of them was a good part
-  // of a warm listing. The first 256 lines, each at most one buffer of the
-  // parser's, cannot have used a noticeable part of the budget.
-  if (++feed.lines % 256 == 0) {
-    size_t heap = heapInUse();
-    if (feed.heapLimit == 0) feed.heapLimit = heap + feed.heapBudget;
-    if (std::chrono::steady_clock::now() > feed.deadline || heap > feed.heapLimit) {
-      feed.overBudget = true;
-      return nullptr;
-    }
+  if (feed.rest.empty() || feed.stopped || size < 2) return nullptr;
+  if (++feed.lines % 256 == 0 && *feed.interrupted && (*feed.interrupted)()) {
+    feed.stopped = true;
+    return nullptr;
   }
   size_t n = std::min(feed.rest.size(), size - 1);
   size_t lf = feed.rest.substr(0, n).find('\n');
@@ -73,58 +57,41 @@ char* nextLine(char* out, size_t size, void* data) {
 
 }  // namespace
 
-std::optional<CalendarFile> CalendarFile::parse(std::string_view bytes) { return parse(bytes, parseTimeBudget); }
-
-std::optional<CalendarFile> CalendarFile::parse(std::string_view bytes, std::chrono::milliseconds budget) {
+std::optional<CalendarFile> CalendarFile::parse(std::string_view bytes, const zones::ZoneSource& zones,
+                                                const ParseLimits& limits, const std::function<bool()>& interrupted) {
   // libical wants terminated lines; an embedded NUL would cut one short, so
   // such a file counts as malformed.
-  if (bytes.find('\0') != std::string_view::npos) return std::nullopt;
+  if (bytes.find('\0') != std::string_view::npos || !withinLimits(bytes, limits)) return std::nullopt;
   prepareLibical();
-  Feed feed{bytes, std::chrono::steady_clock::now() + budget, parseMemoryBudget};
+  Feed feed{bytes, &interrupted};
   icalparser* parser = icalparser_new();
   if (!parser) return std::nullopt;
   icalparser_set_gen_data(parser, &feed);
   icalcomponent* root = icalparser_parse(parser, nextLine);
   icalparser_free(parser);
+  if (feed.stopped) {
+    if (root) icalcomponent_free(root);
+    throw ParseInterrupted();
+  }
   if (!root) return std::nullopt;
-  if (feed.overBudget || icalcomponent_isa(root) != ICAL_VCALENDAR_COMPONENT) {
+  if (icalcomponent_isa(root) != ICAL_VCALENDAR_COMPONENT) {
     icalcomponent_free(root);
     return std::nullopt;
   }
-  CalendarFile file(root);
+  CalendarFile file(root, zones);
   file.priorities_ = restoreExactTexts(root, bytes);
   return file;
 }
 
-std::vector<EventOccurrence> CalendarFile::occurrences(Instant start, Instant end) const {
-  OccurrenceList list = occurrenceList(start, end);
-  std::vector<EventOccurrence> out;
-  out.reserve(list.size());
-  for (size_t i = 0; i < list.size(); ++i) out.push_back(list[i]);
-  return out;
+OccurrenceList CalendarFile::occurrenceList(Instant start, Instant end, int64_t steps) const {
+  return expandEvents(root_.get(), *zones_, start, end, steps);
 }
 
 OccurrenceList CalendarFile::occurrenceList(Instant start, Instant end) const {
-  return expandEvents(root_.get(), start, end);
+  return occurrenceList(start, end, expansionStepsPerFile);
 }
 
-uint32_t OccurrenceList::addTexts(EventTexts texts) {
-  texts_.push_back(std::move(texts));
-  return static_cast<uint32_t>(texts_.size() - 1);
-}
-
-void OccurrenceList::reserve(size_t more) {
-  if (entries_.capacity() - entries_.size() < more)
-    entries_.reserve(std::max(entries_.size() + more, 2 * entries_.capacity()));
-}
-
-EventOccurrence OccurrenceList::operator[](size_t i) const {
-  const Entry& e = entries_[i];
-  const EventTexts& t = texts_[e.texts];
-  return {t.title, t.location, t.notes, e.start, e.end, e.isAllDay};
-}
-
-EventSpan CalendarFile::eventSpan() const { return ical::eventSpan(root_.get()); }
+EventSpan CalendarFile::eventSpan() const { return ical::eventSpan(root_.get(), *zones_); }
 
 bool sameDue(const std::optional<DateComponents>& a, const std::optional<DateComponents>& b) {
   if (!a || !b) return !a && !b;
@@ -139,6 +106,7 @@ bool TodoItem::operator==(const TodoItem& o) const {
 
 std::vector<TodoItem> CalendarFile::todos() const {
   std::vector<TodoItem> items;
+  FileClocks clocks(root_.get(), *zones_);
   int index = 0;
   for (icalcomponent* todo = icalcomponent_get_first_component(root_.get(), ICAL_VTODO_COMPONENT); todo;
        todo = icalcomponent_get_next_component(root_.get(), ICAL_VTODO_COMPONENT), ++index) {
@@ -162,7 +130,7 @@ std::vector<TodoItem> CalendarFile::todos() const {
     }
     if (icalproperty* due = icalcomponent_get_first_property(todo, ICAL_DUE_PROPERTY)) {
       icaltimetype value = icalproperty_get_due(due);
-      if (!icaltime_is_null_time(value)) item.due = dueComponentsOf(zonedTimeOf(due, value), root_.get());
+      if (!icaltime_is_null_time(value)) item.due = dueComponentsOf(zonedTimeOf(due, value), clocks);
     }
     items.push_back(std::move(item));
   }

@@ -4,8 +4,9 @@
 
 #include <libical/ical.h>
 
-#include <chrono>
 #include <cstdint>
+#include <functional>
+#include <stdexcept>
 #include <memory>
 #include <optional>
 #include <string>
@@ -13,55 +14,10 @@
 #include <vector>
 
 #include "tallowick/store/calendar_store.h"
+#include "tallowick/store/icalendar/event_expansion.h"
+#include "tallowick/zones/zone_source.h"
 
 namespace tallowick::ical {
-struct EventSpan;
-}
-
-namespace tallowick::ical {
-
-// One occurrence of an event, without its calendar.
-struct EventOccurrence {
-  std::optional<std::string> title;
-  std::optional<std::string> location;
-  std::optional<std::string> notes;
-  Instant start;
-  Instant end;
-  bool isAllDay = false;
-};
-
-// The texts an event's occurrences share.
-struct EventTexts {
-  std::optional<std::string> title;
-  std::optional<std::string> location;
-  std::optional<std::string> notes;
-};
-
-// A file's occurrences with each event's texts held once, not once per
-// occurrence: a daily rule listed to 9999 has millions of occurrences.
-class OccurrenceList {
- public:
-  struct Entry {
-    Instant start;
-    Instant end;
-    uint32_t texts;  // index into texts()
-    bool isAllDay;
-  };
-  // The index that add() takes for these texts.
-  uint32_t addTexts(EventTexts texts);
-  void add(uint32_t texts, Instant start, Instant end, bool isAllDay) {
-    entries_.push_back({start, end, texts, isAllDay});
-  }
-  void reserve(size_t more);
-  size_t size() const { return entries_.size(); }
-  const std::vector<Entry>& entries() const { return entries_; }
-  const std::vector<EventTexts>& texts() const { return texts_; }
-  EventOccurrence operator[](size_t i) const;
-
- private:
-  std::vector<EventTexts> texts_;
-  std::vector<Entry> entries_;
-};
 
 // One VTODO, without its list. `index` counts the file's VTODOs from 0 in
 // file order; it finds the same todo again in the same bytes.
@@ -79,21 +35,37 @@ struct TodoItem {
 // Whether two due dates name the same fields (both absent counts as the same).
 bool sameDue(const std::optional<DateComponents>& a, const std::optional<DateComponents>& b);
 
+// What a file may hold and still be parsed, judged from its text before
+// libical sees it: shapes no calendar program writes and that make libical's
+// parser slow down with the square of their size, or recurse once per level.
+// A file over a limit is skipped like one that does not parse, the same way
+// on every machine and every run.
+struct ParseLimits {
+  size_t parametersPerLine = 100;  // a real line has a handful
+  size_t nesting = 50;             // a real file nests four deep
+};
+
+// Thrown when the caller's last-resort guard stopped a parse; unlike a file
+// that does not parse, that says nothing about the file.
+class ParseInterrupted : public std::runtime_error {
+ public:
+  ParseInterrupted() : std::runtime_error("parse interrupted") {}
+};
+
 class CalendarFile {
  public:
   // Parses the bytes of a file; nothing when they are not an iCalendar
-  // object, or when parsing them takes more than a second or 512 MiB (a
-  // malformed file can make libical's parser take minutes and gigabytes):
-  // such a file is skipped like one that does not parse.
-  static constexpr std::chrono::milliseconds parseTimeBudget{1000};
-  static constexpr size_t parseMemoryBudget = size_t{512} << 20;
-  static std::optional<CalendarFile> parse(std::string_view bytes);
-  static std::optional<CalendarFile> parse(std::string_view bytes, std::chrono::milliseconds budget);
+  // object or go beyond `limits`. Times are converted with `zones`, which
+  // must outlive the file. `interrupted`, when given, is asked every few
+  // hundred lines and stops the parse with ParseInterrupted when it says so.
+  static std::optional<CalendarFile> parse(std::string_view bytes, const zones::ZoneSource& zones,
+                                           const ParseLimits& limits = {},
+                                           const std::function<bool()>& interrupted = {});
 
   // Occurrences of the file's events that overlap [start, end], recurring
-  // events expanded, in the order found (not sorted).
-  std::vector<EventOccurrence> occurrences(Instant start, Instant end) const;
-  // The same, compactly.
+  // events expanded, in the order found (not sorted); none when expanding
+  // them would take more than `steps` (see event_expansion.h).
+  OccurrenceList occurrenceList(Instant start, Instant end, int64_t steps) const;
   OccurrenceList occurrenceList(Instant start, Instant end) const;
 
   std::vector<TodoItem> todos() const;
@@ -101,12 +73,15 @@ class CalendarFile {
   // The time the file's events cover (see event_expansion.h).
   EventSpan eventSpan() const;
 
+  const zones::ZoneSource& zoneSource() const { return *zones_; }
+
  private:
   struct Free {
     void operator()(icalcomponent* c) const { icalcomponent_free(c); }
   };
-  explicit CalendarFile(icalcomponent* root) : root_(root) {}
+  CalendarFile(icalcomponent* root, const zones::ZoneSource& zones) : root_(root), zones_(&zones) {}
   std::unique_ptr<icalcomponent, Free> root_;
+  const zones::ZoneSource* zones_;
   // Each VTODO's priority as its content line has it (see exact_text.h).
   std::optional<std::vector<std::optional<int64_t>>> priorities_;
 };

@@ -9,7 +9,7 @@ namespace {
 using testing::calendar;
 
 std::vector<TodoItem> todosOf(const std::string& body) {
-  std::optional<CalendarFile> file = CalendarFile::parse(calendar(body));
+  std::optional<CalendarFile> file = testing::parseFile(calendar(body));
   EXPECT_TRUE(file.has_value());
   return file ? file->todos() : std::vector<TodoItem>{};
 }
@@ -89,13 +89,13 @@ TEST(CalendarFileTexts, BlanksAtTheEndsAreKept) {
 }
 
 TEST(CalendarFileTexts, EventTextsAndEscapes) {
-  std::optional<CalendarFile> file = CalendarFile::parse(calendar(
+  std::optional<CalendarFile> file = testing::parseFile(calendar(
       "BEGIN:VEVENT\r\nUID:e\r\nSUMMARY: Bastille Day\r\nLOCATION:Paris\\, France \r\n"
       "DESCRIPTION:a\\;b\\\\c\\Nd \r\nDTSTART:20240714T100000Z\r\n"
       "BEGIN:VALARM\r\nACTION:DISPLAY\r\nDESCRIPTION:  alarm\r\nTRIGGER:-PT5M\r\nEND:VALARM\r\n"
       "END:VEVENT\r\n"));
   ASSERT_TRUE(file.has_value());
-  auto events = file->occurrences(testing::utc(2024, 7, 14), testing::utc(2024, 7, 15));
+  auto events = testing::occurrencesOf(*file, testing::utc(2024, 7, 14), testing::utc(2024, 7, 15));
   ASSERT_EQ(events.size(), 1u);
   EXPECT_EQ(events[0].title, " Bastille Day");
   EXPECT_EQ(events[0].location, "Paris, France ");
@@ -127,15 +127,49 @@ TEST(CalendarFileTodos, PrioritiesBeyondAnIntAreReadAsWrittenAndNonNumbersAsNone
   EXPECT_EQ(todos[5].priority, 7);
 }
 
-TEST(CalendarFileParse, FileOverItsParseBudgetIsSkippedWhole) {
-  // Lines libical reports as errors cost it more the more there are.
-  std::string malformed = "BEGIN:VEVENT\nUID:m\nSUMMARY:Kept\n";
-  for (int i = 0; i < 3000; ++i) malformed += "DTSTART:not a time\n";
-  malformed = calendar(malformed + "END:VEVENT\n");
-  EXPECT_FALSE(CalendarFile::parse(malformed, std::chrono::milliseconds(0)).has_value());
-  EXPECT_TRUE(CalendarFile::parse(malformed).has_value());
-  // The budget is looked at every 256 lines: a short file always parses.
-  EXPECT_TRUE(CalendarFile::parse(calendar("BEGIN:VEVENT\nUID:s\nEND:VEVENT\n"), std::chrono::milliseconds(0)).has_value());
+// Shapes no calendar program writes, which make libical's parser slow down
+// with the square of their size or recurse once per level, are refused
+// before it sees them: the verdict depends on the text alone.
+TEST(CalendarFileParse, ShapesBeyondTheLimitsAreSkippedWhole) {
+  auto parameters = [](int n, const std::string& each) {
+    std::string line = "X-Q";
+    for (int i = 0; i < n; ++i) line += ";" + each;
+    return "BEGIN:VEVENT\nUID:p\n" + line + ":v\nEND:VEVENT\n";
+  };
+  auto nested = [](int depth) {
+    std::string text = "BEGIN:VEVENT\nUID:n\n";
+    for (int i = 0; i < depth; ++i) text += "BEGIN:X-N\n";
+    for (int i = 0; i < depth; ++i) text += "END:X-N\n";
+    return text + "END:VEVENT\n";
+  };
+  struct Case {
+    std::string name;
+    std::string body;
+    bool parses;
+  } cases[] = {
+      {"100 parameters", parameters(100, "A=b"), true},
+      {"101 parameters", parameters(101, "A=b"), false},
+      {"40,000 parameters", parameters(40000, "A=b"), false},
+      {"semicolons inside quotes", parameters(1, "A=\"" + std::string(5000, ';') + "\""), true},
+      {"48 levels below the event", nested(48), true},
+      {"49 levels below the event", nested(49), false},
+      {"a million levels", nested(1000000), false},
+  };
+  for (const Case& c : cases) EXPECT_EQ(testing::parseFile(calendar(c.body)).has_value(), c.parses) << c.name;
+}
+
+TEST(CalendarFileParse, AnInterruptedParseSaysNothingAboutTheFile) {
+  std::string longFile = "BEGIN:VEVENT\nUID:l\n";
+  for (int i = 0; i < 3000; ++i) longFile += "X-LINE:" + std::to_string(i) + "\n";
+  longFile = calendar(longFile + "END:VEVENT\n");
+  int asked = 0;
+  auto stop = [&] { return ++asked > 2; };
+  EXPECT_THROW(CalendarFile::parse(longFile, zones::systemZones(), {}, stop), ParseInterrupted);
+  EXPECT_EQ(asked, 3);
+  // The guard is asked every 256 lines: a short file never meets it.
+  EXPECT_TRUE(CalendarFile::parse(calendar("BEGIN:VEVENT\nUID:s\nEND:VEVENT\n"), zones::systemZones(), {}, [] {
+                return true;
+              }).has_value());
 }
 
 }  // namespace

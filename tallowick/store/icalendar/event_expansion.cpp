@@ -13,7 +13,7 @@
 namespace tallowick::ical {
 namespace {
 
-constexpr int64_t daySeconds = 86400;
+using zones::daySeconds;
 // No time span reaches beyond 0001-9999, so a longer DURATION is cut to this
 // and every sum below stays far from overflowing.
 constexpr int64_t longestSpan = latestWall - earliestWall;
@@ -228,7 +228,8 @@ std::vector<Time> rdatesOf(FileClocks& clocks, icalcomponent* event) {
 
 class Expander {
  public:
-  Expander(icalcomponent* calendar, StepBudget& budget) : clocks_(calendar), budget_(budget) {
+  Expander(icalcomponent* calendar, const zones::ZoneSource& zones, StepBudget& budget)
+      : clocks_(calendar, zones), budget_(budget) {
     for (icalcomponent* event = icalcomponent_get_first_component(calendar, ICAL_VEVENT_COMPONENT); event;
          event = icalcomponent_get_next_component(calendar, ICAL_VEVENT_COMPONENT)) {
       icalproperty* rid = icalcomponent_get_first_property(event, ICAL_RECURRENCEID_PROPERTY);
@@ -386,13 +387,14 @@ class Expander {
 
 }  // namespace
 
-OccurrenceList expandEvents(icalcomponent* calendar, Instant start, Instant end, int64_t steps) {
+OccurrenceList expandEvents(icalcomponent* calendar, const zones::ZoneSource& zones, Instant start, Instant end,
+                            int64_t steps) {
   Window window{std::chrono::floor<std::chrono::seconds>(start).time_since_epoch().count(),
                 std::chrono::floor<std::chrono::seconds>(end).time_since_epoch().count()};
   OccurrenceList out;
   StepBudget budget(steps);
   try {
-    Expander(calendar, budget).expand(window, out);
+    Expander(calendar, zones, budget).expand(window, out);
   } catch (const BudgetExceeded&) {
     // Skipped like a file that does not parse, rather than listed in part.
     return {};
@@ -400,9 +402,9 @@ OccurrenceList expandEvents(icalcomponent* calendar, Instant start, Instant end,
   return out;
 }
 
-EventSpan eventSpan(icalcomponent* calendar) {
+EventSpan eventSpan(icalcomponent* calendar, const zones::ZoneSource& zones) {
   StepBudget budget(expansionStepsPerFile);
-  Expander expander(calendar, budget);
+  Expander expander(calendar, zones, budget);
   try {
     return expander.span();
   } catch (const BudgetExceeded&) {

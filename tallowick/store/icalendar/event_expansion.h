@@ -9,7 +9,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "tallowick/store/icalendar/calendar_file.h"
+#include "tallowick/store/icalendar/occurrence_list.h"
+#include "tallowick/zones/zone_source.h"
 
 namespace tallowick::ical {
 
@@ -23,7 +24,8 @@ inline constexpr int64_t expansionStepsPerFile = 100'000'000;
 // no later than `end` and ends after `start` (or, lasting no time, starts at or
 // after `start`). Unsorted.
 // `steps` is the budget (tests give less).
-OccurrenceList expandEvents(icalcomponent* calendar, Instant start, Instant end, int64_t steps = expansionStepsPerFile);
+OccurrenceList expandEvents(icalcomponent* calendar, const zones::ZoneSource& zones, Instant start, Instant end,
+                            int64_t steps = expansionStepsPerFile);
 
 // The time a calendar's events cover: from the earliest start to the latest
 // end of any occurrence, or without end when a rule repeats for ever (or when
@@ -35,6 +37,6 @@ struct EventSpan {
   Instant first;
   Instant last;
 };
-EventSpan eventSpan(icalcomponent* calendar);
+EventSpan eventSpan(icalcomponent* calendar, const zones::ZoneSource& zones);
 
 }  // namespace tallowick::ical

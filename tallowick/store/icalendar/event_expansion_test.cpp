@@ -14,9 +14,9 @@ using testing::ScopedTimeZone;
 using testing::utc;
 
 std::vector<EventOccurrence> occurrencesOf(const std::string& text, Instant start, Instant end) {
-  std::optional<CalendarFile> file = CalendarFile::parse(text);
+  std::optional<CalendarFile> file = testing::parseFile(text);
   EXPECT_TRUE(file.has_value());
-  return file ? file->occurrences(start, end) : std::vector<EventOccurrence>{};
+  return file ? testing::occurrencesOf(*file, start, end) : std::vector<EventOccurrence>{};
 }
 
 std::vector<Instant> startsOf(const std::vector<EventOccurrence>& occurrences) {
@@ -264,7 +264,7 @@ TEST(EventExpansion, OldDenseRulesCostTheirWindowOnly) {
            {"00010101T090000Z", "FREQ=DAILY;BYHOUR=1,2,3;BYMINUTE=0,30", utc(9000, 1, 7, 23, 59, 59), 7 * 6}}) {
     std::string text = calendar("BEGIN:VEVENT\nUID:x\nDTSTART:" + c.start + "\nRRULE:" + c.rule + "\nEND:VEVENT\n");
     icalcomponent* root = icalparser_parse_string(text.c_str());
-    auto occurrences = expandEvents(root, utc(9000, 1, 1), c.windowEnd, 100'000);
+    auto occurrences = expandEvents(root, zones::systemZones(), utc(9000, 1, 1), c.windowEnd, 100'000);
     icalcomponent_free(root);
     EXPECT_NEAR(static_cast<double>(occurrences.size()), static_cast<double>(c.count), 1.0) << c.rule;
   }
@@ -278,8 +278,8 @@ TEST(EventExpansion, FileOverItsBudgetIsSkippedWholeNotCutShort) {
       "BEGIN:VEVENT\nUID:a\nDTSTART:20240101T090000Z\nEND:VEVENT\n"
       "BEGIN:VEVENT\nUID:x\nDTSTART:20000101T000000Z\nRRULE:FREQ=SECONDLY;BYMONTH=1,3;COUNT=2000000000\nEND:VEVENT\n");
   icalcomponent* root = icalparser_parse_string(text.c_str());
-  EXPECT_EQ(expandEvents(root, utc(2024, 1, 1), utc(2024, 1, 1, 9), 1'000'000).size(), 0u);
-  EXPECT_EQ(expandEvents(root, utc(2000, 1, 1), utc(2000, 1, 1, 0, 0, 9), 1'000'000).size(), 10u);
+  EXPECT_EQ(expandEvents(root, zones::systemZones(), utc(2024, 1, 1), utc(2024, 1, 1, 9), 1'000'000).size(), 0u);
+  EXPECT_EQ(expandEvents(root, zones::systemZones(), utc(2000, 1, 1), utc(2000, 1, 1, 0, 0, 9), 1'000'000).size(), 10u);
   icalcomponent_free(root);
 }
 
@@ -338,10 +338,10 @@ TEST(EventExpansion, RunawayTimeZoneRuleIsLeftOut) {
 }
 
 TEST(CalendarFileParse, RefusesWhatIsNotACalendar) {
-  EXPECT_FALSE(CalendarFile::parse("").has_value());
-  EXPECT_FALSE(CalendarFile::parse("this is not a calendar\n").has_value());
-  EXPECT_FALSE(CalendarFile::parse("BEGIN:VEVENT\nUID:x\nEND:VEVENT\n").has_value());
-  EXPECT_FALSE(CalendarFile::parse(std::string("BEGIN:VCALENDAR\n\0\nEND:VCALENDAR\n", 30)).has_value());
+  EXPECT_FALSE(testing::parseFile("").has_value());
+  EXPECT_FALSE(testing::parseFile("this is not a calendar\n").has_value());
+  EXPECT_FALSE(testing::parseFile("BEGIN:VEVENT\nUID:x\nEND:VEVENT\n").has_value());
+  EXPECT_FALSE(testing::parseFile(std::string("BEGIN:VCALENDAR\n\0\nEND:VCALENDAR\n", 30)).has_value());
 }
 
 }  // namespace

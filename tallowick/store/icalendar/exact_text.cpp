@@ -6,6 +6,8 @@
 #include <charconv>
 #include <vector>
 
+#include "tallowick/store/icalendar/content_lines.h"
+
 namespace tallowick::ical {
 namespace {
 
@@ -23,68 +25,6 @@ struct RawComponent {
   std::optional<std::string> priority;  // the first PRIORITY's value
 };
 
-bool isBlank(char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; }
-
-std::string_view trimmed(std::string_view s) {
-  while (!s.empty() && isBlank(s.front())) s.remove_prefix(1);
-  while (!s.empty() && isBlank(s.back())) s.remove_suffix(1);
-  return s;
-}
-
-bool sameLetters(std::string_view text, std::string_view upperName) {
-  if (text.size() != upperName.size()) return false;
-  for (size_t i = 0; i < text.size(); ++i)
-    if (std::toupper(static_cast<unsigned char>(text[i])) != upperName[i]) return false;
-  return true;
-}
-
-// The logical lines of a file one by one: line ends (CRLF or LF) removed,
-// folded lines (a line break followed by a space or tab) joined. A line is a
-// view into the bytes unless it was folded.
-class Lines {
- public:
-  explicit Lines(std::string_view bytes) : rest_(bytes) {}
-  bool next(std::string_view& line) {
-    if (rest_.empty()) return false;
-    line = physical();
-    if (!continues()) return true;
-    joined_.assign(line);
-    while (continues()) joined_.append(physical().substr(1));
-    line = joined_;
-    return true;
-  }
-
- private:
-  std::string_view physical() {
-    size_t lf = rest_.find('\n');
-    std::string_view line = rest_.substr(0, lf);
-    rest_.remove_prefix(lf == std::string_view::npos ? rest_.size() : lf + 1);
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    return line;
-  }
-  bool continues() const { return !rest_.empty() && (rest_.front() == ' ' || rest_.front() == '\t'); }
-
-  std::string_view rest_;
-  std::string joined_;
-};
-
-// Splits a content line into its name and its value; the value starts after
-// the first colon outside a quoted parameter value.
-bool splitLine(std::string_view line, std::string_view& name, std::string_view& value) {
-  size_t nameEnd = line.find_first_of(";:");
-  if (nameEnd == std::string_view::npos) return false;
-  name = line.substr(0, nameEnd);
-  bool quoted = false;
-  for (size_t i = nameEnd; i < line.size(); ++i) {
-    if (line[i] == '"') quoted = !quoted;
-    else if (line[i] == ':' && !quoted) {
-      value = line.substr(i + 1);
-      return true;
-    }
-  }
-  return false;
-}
-
 // The VEVENTs and VTODOs directly inside the VCALENDAR, with their own text
 // properties (not those of their alarms), in file order.
 std::vector<RawComponent> rawComponents(std::string_view bytes) {
@@ -92,24 +32,23 @@ std::vector<RawComponent> rawComponents(std::string_view bytes) {
   size_t depth = 0;
   bool inCalendar = false;  // the outermost component is a VCALENDAR
   bool inWanted = false;    // directly in a VEVENT or VTODO of it
-  Lines lines(bytes);
-  std::string_view line;
+  ContentLineReader lines(bytes);
+  ContentLine line;
   while (lines.next(line)) {
-    std::string_view name, value;
-    if (!splitLine(line, name, value)) continue;
-    if (sameLetters(name, "BEGIN")) {
-      std::string_view kind = trimmed(value);
-      if (++depth == 1) inCalendar = sameLetters(kind, "VCALENDAR");
-      bool event = sameLetters(kind, "VEVENT");
-      inWanted = depth == 2 && inCalendar && (event || sameLetters(kind, "VTODO"));
+    if (!line.hasValue) continue;
+    if (line.isNamed("BEGIN")) {
+      std::string kind = upperAscii(trimmedValue(line.value));
+      if (++depth == 1) inCalendar = kind == "VCALENDAR";
+      bool event = kind == "VEVENT";
+      inWanted = depth == 2 && inCalendar && (event || kind == "VTODO");
       if (inWanted) out.push_back({event ? ICAL_VEVENT_COMPONENT : ICAL_VTODO_COMPONENT, {}, {}});
-    } else if (sameLetters(name, "END")) {
+    } else if (line.isNamed("END")) {
       if (depth > 0) --depth;
       inWanted = false;
     } else if (inWanted && depth == 2) {
-      if (sameLetters(name, "PRIORITY") && !out.back().priority) out.back().priority = std::string(value);
+      if (line.isNamed("PRIORITY") && !out.back().priority) out.back().priority = std::string(line.value);
       for (icalproperty_kind kind : textKinds)
-        if (sameLetters(name, icalproperty_kind_to_string(kind))) out.back().texts.push_back({kind, std::string(value)});
+        if (line.isNamed(icalproperty_kind_to_string(kind))) out.back().texts.push_back({kind, std::string(line.value)});
     }
   }
   return out;
@@ -126,7 +65,7 @@ void restoreKind(icalcomponent* component, icalproperty_kind kind, const std::ve
   // Without blanks at the ends or empty values, libical's reading is the
   // exact one already.
   if (std::none_of(raw.begin(), raw.end(), [&](const RawProperty& r) {
-        return r.kind == kind && (r.value.empty() || trimmed(r.value).size() != r.value.size());
+        return r.kind == kind && (r.value.empty() || trimmedValue(r.value).size() != r.value.size());
       }))
     return;
   std::vector<icalproperty*> parsed;
@@ -140,12 +79,12 @@ void restoreKind(icalcomponent* component, icalproperty_kind kind, const std::ve
   bool restoresDropped = false;
   for (const RawProperty& r : raw) {
     if (r.kind != kind) continue;
-    if (trimmed(r.value).empty()) {
+    if (trimmedValue(r.value).empty()) {
       exact.emplace_back(nullptr, unescapeText(r.value));
       restoresDropped = true;
       continue;
     }
-    if (next == parsed.size() || unescapeText(trimmed(r.value)) != textOf(parsed[next])) return;
+    if (next == parsed.size() || unescapeText(trimmedValue(r.value)) != textOf(parsed[next])) return;
     exact.emplace_back(parsed[next++], unescapeText(r.value));
   }
   if (next != parsed.size()) return;
@@ -186,7 +125,7 @@ std::string unescapeText(std::string_view raw) {
 }
 
 std::optional<int64_t> priorityValue(std::string_view raw) {
-  raw = trimmed(raw);
+  raw = trimmedValue(raw);
   if (!raw.empty() && raw.front() == '+') raw.remove_prefix(1);
   int64_t value = 0;
   auto [end, error] = std::from_chars(raw.data(), raw.data() + raw.size(), value);

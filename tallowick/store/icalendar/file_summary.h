@@ -1,8 +1,9 @@
 #pragma once
-// What the cache keeps about one file: enough to know, without reading it,
-// that the file has nothing for a query, and its open todos as they read, so
-// listing reminders parses nothing. Only ever used under the file stamp it was
-// made from; events that may overlap a window are always read and parsed.
+// What a store may keep about one file between runs: enough to know, without
+// reading it, that the file has nothing for a query, and its open todos as
+// they read, so listing reminders parses nothing. Only valid for the very
+// bytes it was made from; events that may overlap a window are always read
+// and parsed.
 
 #include <cstdint>
 #include <optional>
@@ -12,7 +13,6 @@
 
 #include "tallowick/store/calendar_store.h"
 #include "tallowick/store/icalendar/calendar_file.h"
-#include "tallowick/store/vdir/vdir.h"
 
 namespace tallowick::ical {
 
@@ -34,19 +34,5 @@ FileSummary summarize(const std::optional<CalendarFile>& file);
 // widened by more than a day on both sides: floating times and dates move with
 // the local zone, which may differ from the one the summary was made in.
 bool mayOverlap(const FileSummary& summary, Instant start, Instant end);
-
-// A cache entry: the file (collection/name under the root), its stamp then,
-// and its summary. The path points into the parsed text or the caller's
-// storage, so loading a cache allocates no string per file.
-struct CacheEntry {
-  std::string_view path;
-  FileStamp stamp;
-  FileSummary summary;
-};
-
-// The text of a cache file for `root`, and back. Reading gives nothing when
-// the text is not a complete cache for that root.
-std::string serializeCache(const std::string& root, const std::vector<CacheEntry>& entries);
-std::optional<std::vector<CacheEntry>> parseCache(std::string_view text, const std::string& root);
 
 }  // namespace tallowick::ical

@@ -1,17 +1,18 @@
 #pragma once
-// Turning iCalendar times into instants and due-date components.
+// iCalendar times as the file writes them: the wall-clock value and the zone
+// it belongs to, and the zone names TZIDs stand for.
 //
-// Standard TZIDs go through the system zone data (/usr/share/zoneinfo, which
-// Debian's libical reads for its built-in zones), never through the file's own
-// VTIMEZONE: khal and others write truncated blocks that only cover a few years.
-// A TZID that names no system zone uses the file's block; floating times and
-// dates are local to the process.
+// Standard TZIDs go through the system zone data, never through the file's
+// own VTIMEZONE: khal and others write truncated blocks that only cover a few
+// years. Converting is wall_clock.h's job.
 
 #include <libical/ical.h>
 
 #include <string>
+#include <string_view>
 
 #include "tallowick/store/calendar_store.h"
+#include "tallowick/zones/zone_source.h"
 
 namespace tallowick::ical {
 
@@ -24,25 +25,10 @@ struct ZonedTime {
 // The value of a date or date-time property and its TZID parameter.
 ZonedTime zonedTimeOf(icalproperty* property, icaltimetype value);
 
-// The system zone a TZID names, or null. Accepts libical's own
-// "/freeassociation.sourceforge.net/" prefix.
-icaltimezone* systemZone(const std::string& tzid);
-
-// The zone name a standard TZID stands for ("Europe/Berlin" for the prefixed
-// form), or empty when it names no system zone.
-std::string systemZoneName(const std::string& tzid);
-
-// The instant of a time: a date is local midnight; `calendar` is the file's
-// VCALENDAR, searched for non-standard TZIDs.
-Instant instantOf(const ZonedTime& time, icalcomponent* calendar);
-
-// Local wall-clock fields to an instant, through the C library's local zone.
-Instant localInstant(int year, int month, int day, int hour, int minute, int second);
-
-// Due-date components of a DUE value: a date gives the date only; a floating
-// date-time its fields; a standard zone its fields and name; UTC its fields
-// and "UTC"; another zone is converted through the file's block to UTC.
-DateComponents dueComponentsOf(const ZonedTime& time, icalcomponent* calendar);
+// The IANA name a TZID stands for: the TZID itself, or without the
+// "/freeassociation.sourceforge.net/" (and "Tzfile/") prefix that libical
+// and Evolution write; empty when `zones` has no zone of that name.
+std::string systemZoneName(std::string_view tzid, const zones::ZoneSource& zones);
 
 // "YYYYMMDDTHHMMSSZ" of an instant.
 std::string utcStamp(Instant instant);

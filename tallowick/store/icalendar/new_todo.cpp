@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "tallowick/store/icalendar/ical_time.h"
+#include "tallowick/zones/civil.h"
 
 namespace tallowick::ical {
 namespace {
@@ -13,7 +14,7 @@ constexpr size_t maxOctets = 75;
 constexpr int64_t minPriority = 0;
 constexpr int64_t maxPriority = 9;
 
-std::string dueLine(const DateComponents& due) {
+std::string dueLine(const DateComponents& due, const zones::ZoneSource& source) {
   char buffer[64];
   int year = due.year.value_or(1970), month = due.month.value_or(1), day = due.day.value_or(1);
   if (!due.hour) {
@@ -22,15 +23,10 @@ std::string dueLine(const DateComponents& due) {
   }
   int hour = *due.hour, minute = due.minute.value_or(0), second = due.second.value_or(0);
   if (due.timeZone) {
-    ZonedTime zoned{icaltime_null_time(), *due.timeZone == "UTC" ? std::string() : *due.timeZone};
-    zoned.wall.year = year;
-    zoned.wall.month = month;
-    zoned.wall.day = day;
-    zoned.wall.hour = hour;
-    zoned.wall.minute = minute;
-    zoned.wall.second = second;
-    if (*due.timeZone == "UTC") zoned.wall.zone = icaltimezone_get_utc_timezone();
-    return "DUE:" + utcStamp(instantOf(zoned, nullptr));
+    int64_t wall = zones::wallSeconds(year, month, day, hour, minute, second);
+    std::string name = systemZoneName(*due.timeZone, source);
+    const zones::ZoneRules& zone = name.empty() ? source.local() : *source.find(name);
+    return "DUE:" + utcStamp(Instant(std::chrono::seconds(zone.utcOf(wall))));
   }
   std::snprintf(buffer, sizeof buffer, "DUE:%04d%02d%02dT%02d%02d%02d", year, month, day, hour, minute, second);
   return buffer;
@@ -106,7 +102,8 @@ std::string foldLine(const std::string& line) {
   return out;
 }
 
-std::string newTodoText(const Reminder& reminder, const std::string& uid, const std::string& nowUtc) {
+std::string newTodoText(const Reminder& reminder, const std::string& uid, const std::string& nowUtc,
+                        const zones::ZoneSource& zones) {
   std::string out = "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//vantrel//tallowick//EN\r\nBEGIN:VTODO\r\n";
   out += foldLine("UID:" + uid);
   out += "DTSTAMP:" + nowUtc + "\r\nCREATED:" + nowUtc + "\r\nLAST-MODIFIED:" + nowUtc + "\r\n";
@@ -114,7 +111,7 @@ std::string newTodoText(const Reminder& reminder, const std::string& uid, const 
   out += "PRIORITY:" + std::to_string(reminder.priority) + "\r\n";
   out += "STATUS:NEEDS-ACTION\r\n";
   if (reminder.notes) out += foldLine("DESCRIPTION:" + escapeText(*reminder.notes));
-  if (reminder.dueDateComponents && reminder.dueDateComponents->year) out += dueLine(*reminder.dueDateComponents) + "\r\n";
+  if (reminder.dueDateComponents && reminder.dueDateComponents->year) out += dueLine(*reminder.dueDateComponents, zones) + "\r\n";
   out += "END:VTODO\r\nEND:VCALENDAR\r\n";
   return out;
 }

@@ -5,13 +5,16 @@
 #include <string>
 
 #include "tallowick/store/calendar_store.h"
+#include "tallowick/zones/zone_source.h"
 
 namespace tallowick::ical {
 
 // `nowUtc` is "YYYYMMDDTHHMMSSZ". Notes and due date are written only when
 // present; the due date as a floating date-time, or as a date when it has no
-// hour. A due date tied to a zone is written in UTC.
-std::string newTodoText(const Reminder& reminder, const std::string& uid, const std::string& nowUtc);
+// hour. A due date tied to a zone is written in UTC, converted with `zones`
+// (an unknown zone counts as local time).
+std::string newTodoText(const Reminder& reminder, const std::string& uid, const std::string& nowUtc,
+                        const zones::ZoneSource& zones);
 
 // Throws StoreError when the reminder holds what a calendar file cannot keep
 // exactly: a control character other than tab and line feed in its title or

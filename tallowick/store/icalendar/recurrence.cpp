@@ -6,22 +6,15 @@
 namespace tallowick::ical {
 namespace {
 
-constexpr int64_t daySeconds = 86400;
+using zones::daySeconds;
 
-int64_t floorDiv(int64_t a, int64_t b) {
-  int64_t q = a / b;
-  if (a % b != 0 && ((a < 0) != (b < 0))) --q;
-  return q;
-}
-int64_t floorMod(int64_t a, int64_t b) { return a - floorDiv(a, b) * b; }
+using zones::floorDiv;
+using zones::floorMod;
+using zones::isLeapYear;
+using zones::monthLength;
+using zones::weekdayOf;
+
 int64_t ceilDiv(int64_t a, int64_t b) { return -floorDiv(-a, b); }
-
-bool isLeap(int64_t y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
-int monthLength(int64_t y, int m) {
-  static constexpr int lengths[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  return m == 2 && isLeap(y) ? 29 : lengths[m - 1];
-}
-int weekdayOf(int64_t days) { return static_cast<int>(floorMod(days + 3, 7)); }  // 1970-01-01 was a Thursday
 
 std::vector<int> cleaned(std::vector<int> values, int low, int high, bool allowNegative) {
   std::vector<int> out;
@@ -246,7 +239,7 @@ class Expansion {
     if (anyMonth_ && !months_[c.month]) return false;
     if (!weekNos_.empty() && !weekNoMatches(day, c)) return false;
     int64_t yearStart = 0;
-    int yearLength = isLeap(c.year) ? 366 : 365;
+    int yearLength = isLeapYear(c.year) ? 366 : 365;
     if (!yearDays_.empty() || !days_.empty()) yearStart = daysFromCivil(c.year, 1, 1);
     if (!yearDays_.empty()) {
       int yd = static_cast<int>(day - yearStart) + 1;
@@ -490,31 +483,6 @@ class Expansion {
 };
 
 }  // namespace
-
-int64_t daysFromCivil(int64_t y, int m, int d) {
-  y -= m <= 2;
-  const int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const int64_t yoe = y - era * 400;
-  const int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + doe - 719468;
-}
-
-CivilDate civilFromDays(int64_t z) {
-  z += 719468;
-  const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-  const int64_t doe = z - era * 146097;
-  const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const int64_t mp = (5 * doy + 2) / 153;
-  const int d = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
-  const int m = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-  return {yoe + era * 400 + (m <= 2), m, d};
-}
-
-int64_t wallSeconds(int64_t year, int month, int day, int hour, int minute, int second) {
-  return daysFromCivil(year, month, day) * daySeconds + hour * 3600 + minute * 60 + second;
-}
 
 void expandRule(const RecurrenceRule& rule, int64_t dtstart, bool dateOnly, int64_t from, int64_t to,
                 StepBudget& budget, const std::function<void(int64_t)>& emit) {

@@ -13,22 +13,16 @@
 #include <stdexcept>
 #include <vector>
 
+#include "tallowick/zones/civil.h"
+
 namespace tallowick::ical {
 
-// Days since 1970-01-01 of a proleptic Gregorian date, and back.
-int64_t daysFromCivil(int64_t year, int month, int day);
-struct CivilDate {
-  int64_t year;
-  int month;
-  int day;
-};
-CivilDate civilFromDays(int64_t days);
-int64_t wallSeconds(int64_t year, int month, int day, int hour, int minute, int second);
-
-// The last second of 9999-12-31 and the first of 0001-01-01: nothing is
-// expanded beyond them.
-inline constexpr int64_t latestWall = 253402300799;
-inline constexpr int64_t earliestWall = -62135596800;
+using zones::CivilDate;
+using zones::civilFromDays;
+using zones::daysFromCivil;
+using zones::earliestWall;
+using zones::latestWall;
+using zones::wallSeconds;
 
 enum class Frequency { secondly, minutely, hourly, daily, weekly, monthly, yearly };
 

@@ -12,26 +12,13 @@
 #include <string>
 
 #include "tallowick/store/calendar_store.h"
+#include "tallowick/store/icalendar/calendar_file.h"
+#include "tallowick/zones/system_zones.h"
+#include "tallowick/zones/scoped_time_zone.h"
 
 namespace tallowick::ical::testing {
 
-// Sets TZ for the lifetime of the object.
-class ScopedTimeZone {
- public:
-  explicit ScopedTimeZone(const char* zone) {
-    if (const char* old = getenv("TZ")) old_ = old;
-    setenv("TZ", zone, 1);
-    tzset();
-  }
-  ~ScopedTimeZone() {
-    if (old_) setenv("TZ", old_->c_str(), 1);
-    else unsetenv("TZ");
-    tzset();
-  }
-
- private:
-  std::optional<std::string> old_;
-};
+using zones::testing::ScopedTimeZone;
 
 inline Instant utc(int y, int mo, int d, int h = 0, int mi = 0, int s = 0) {
   std::tm t{};
@@ -47,6 +34,19 @@ inline Instant utc(int y, int mo, int d, int h = 0, int mi = 0, int s = 0) {
 // A VCALENDAR around the given lines (LF endings; libical takes both).
 inline std::string calendar(const std::string& body) {
   return "BEGIN:VCALENDAR\nVERSION:2.0\nPRODID:-//test//EN\n" + body + "END:VCALENDAR\n";
+}
+
+// A file parsed with the system's zones.
+inline std::optional<CalendarFile> parseFile(std::string_view text) {
+  return CalendarFile::parse(text, zones::systemZones());
+}
+
+// Every occurrence in the window, one value each.
+inline std::vector<EventOccurrence> occurrencesOf(const CalendarFile& file, Instant start, Instant end) {
+  OccurrenceList list = file.occurrenceList(start, end);
+  std::vector<EventOccurrence> out;
+  for (size_t i = 0; i < list.size(); ++i) out.push_back(list[i]);
+  return out;
 }
 
 class TempDir {

@@ -76,10 +76,10 @@ int64_t secondsOf(Instant t) { return std::chrono::duration_cast<std::chrono::se
 // What one thread does with a file: everything the store does with it. The
 // result is written down so that the threads' answers can be compared.
 std::string readFile(const std::string& text) {
-  std::optional<CalendarFile> file = CalendarFile::parse(text);
+  std::optional<CalendarFile> file = testing::parseFile(text);
   if (!file) return "unparsed;";
   std::string out;
-  for (const EventOccurrence& o : file->occurrences(utc(2026, 1, 5), utc(2026, 1, 11, 23, 59, 59)))
+  for (const EventOccurrence& o : testing::occurrencesOf(*file, utc(2026, 1, 5), utc(2026, 1, 11, 23, 59, 59)))
     out += std::to_string(secondsOf(o.start)) + "-" + std::to_string(secondsOf(o.end)) + ",";
   for (const TodoItem& todo : file->todos())
     if (todo.due) out += "due " + std::to_string(*todo.due->hour) + " " + todo.due->timeZone.value_or("") + ",";

@@ -8,71 +8,37 @@
 #include <limits>
 #include <vector>
 
+#include "tallowick/store/icalendar/content_lines.h"
+
 namespace tallowick::ical {
 namespace {
 
-// One content line, possibly folded over several physical lines.
-struct ContentLine {
-  size_t begin = 0;  // first byte
-  size_t end = 0;    // one past the last line ending
-  std::string name;  // upper case, without parameters
-  std::string value; // unfolded, after the first colon
+// One content line, kept: the reader's views last only until its next line.
+struct Line {
+  size_t begin = 0;
+  size_t end = 0;
+  std::string name;  // upper case
+  std::string value;
   std::string ending;
-  bool hasParameters = false;
+  std::string component;  // what a BEGIN or END line names
 };
 
-std::string upper(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return out;
-}
-
-std::vector<ContentLine> contentLines(std::string_view text) {
-  std::vector<ContentLine> lines;
-  size_t pos = 0;
-  while (pos < text.size()) {
-    ContentLine line;
-    line.begin = pos;
-    std::string unfolded;
-    for (bool first = true;; first = false) {
-      if (!first && !(pos < text.size() && (text[pos] == ' ' || text[pos] == '\t'))) break;
-      if (!first) ++pos;  // the folding blank
-      size_t lf = text.find('\n', pos);
-      size_t stop = lf == std::string_view::npos ? text.size() : lf;
-      size_t contentEnd = stop > pos && text[stop - 1] == '\r' ? stop - 1 : stop;
-      unfolded.append(text.substr(pos, contentEnd - pos));
-      if (first) line.ending = std::string(text.substr(contentEnd, (lf == std::string_view::npos ? stop : lf + 1) - contentEnd));
-      pos = lf == std::string_view::npos ? text.size() : lf + 1;
-      if (lf == std::string_view::npos) break;
-    }
-    line.end = pos;
-    size_t nameEnd = unfolded.find_first_of(";:");
-    // libical reads "BEGIN :VTODO" as a BEGIN, so blanks after a name go.
-    std::string_view name = std::string_view(unfolded).substr(0, nameEnd);
-    while (!name.empty() && (name.back() == ' ' || name.back() == '\t')) name.remove_suffix(1);
-    line.name = upper(name);
-    line.hasParameters = nameEnd != std::string::npos && unfolded[nameEnd] == ';';
-    size_t colon = unfolded.find(':');
-    if (colon != std::string::npos) line.value = unfolded.substr(colon + 1);
-    lines.push_back(std::move(line));
+std::vector<Line> contentLines(std::string_view text) {
+  std::vector<Line> lines;
+  ContentLineReader reader(text);
+  ContentLine line;
+  while (reader.next(line)) {
+    Line& kept = lines.emplace_back();
+    kept.begin = line.begin;
+    kept.end = line.end;
+    kept.name = upperAscii(line.name);
+    kept.value = std::string(line.value);
+    kept.ending = std::string(line.ending);
+    if (kept.name == "BEGIN" || kept.name == "END") kept.component = componentNameOf(line);
   }
   return lines;
 }
 
-// The component a BEGIN or END line names, as libical tells them apart: a
-// blank before the name or a parameter makes it some other component.
-std::string componentName(const ContentLine& line) {
-  if (line.hasParameters) return "?";
-  std::string_view value = line.value;
-  while (!value.empty() && (value.back() == ' ' || value.back() == '\t')) value.remove_suffix(1);
-  return upper(value);
-}
-
-std::string trimmed(std::string_view s) {
-  while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front()))) s.remove_prefix(1);
-  while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back()))) s.remove_suffix(1);
-  return std::string(s);
-}
 
 struct Edit {
   size_t begin;
@@ -83,22 +49,22 @@ struct Edit {
 }  // namespace
 
 std::optional<std::string> completeTodoText(std::string_view text, int todoIndex, std::string_view nowUtc) {
-  std::vector<ContentLine> lines = contentLines(text);
+  std::vector<Line> lines = contentLines(text);
   std::vector<std::string> stack;
   int seen = 0;
   size_t first = 0, last = 0;  // content lines of the wanted VTODO: BEGIN .. END
   bool found = false;
   for (size_t i = 0; i < lines.size() && !found; ++i) {
-    const ContentLine& line = lines[i];
+    const Line& line = lines[i];
     if (line.name == "BEGIN") {
-      std::string kind = componentName(line);
+      const std::string& kind = line.component;
       if (kind == "VTODO" && stack.size() == 1 && stack[0] == "VCALENDAR") {
         if (seen++ == todoIndex) first = i;
       }
       stack.push_back(kind);
     } else if (line.name == "END" && !stack.empty()) {
       stack.pop_back();
-      if (stack.size() == 1 && seen == todoIndex + 1 && componentName(line) == "VTODO") {
+      if (stack.size() == 1 && seen == todoIndex + 1 && line.component == "VTODO") {
         last = i;
         found = true;
       }
@@ -131,7 +97,7 @@ std::optional<std::string> completeTodoText(std::string_view text, int todoIndex
     if (lines[i].name == "BEGIN") ++depth;
     else if (lines[i].name == "END") --depth;
     else if (depth == 0 && lines[i].name == "SEQUENCE") {
-      std::string v = trimmed(lines[i].value);
+      std::string v(trimmedValue(lines[i].value));
       int64_t parsed = 0;
       auto [end, ec] = std::from_chars(v.data(), v.data() + v.size(), parsed);
       bool whole = end == v.data() + v.size();
@@ -143,7 +109,7 @@ std::optional<std::string> completeTodoText(std::string_view text, int todoIndex
   depth = 0;
   bool insertFound = false;
   for (size_t i = first + 1; i < last; ++i) {
-    const ContentLine& line = lines[i];
+    const Line& line = lines[i];
     if (line.name == "BEGIN") {
       // Properties go before the first subcomponent (a VALARM).
       if (depth == 0 && !insertFound) {

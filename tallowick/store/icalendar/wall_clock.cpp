@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "tallowick/store/icalendar/recurrence.h"
-#include "tallowick/time/zone_rules.h"
+#include "tallowick/zones/zone_rules.h"
 
 namespace tallowick::ical {
 namespace {
@@ -19,22 +19,7 @@ constexpr int64_t onsetStepsPerYear = 50'000;
 // How far back a rule's last change is looked for before it counts as none.
 constexpr int64_t maxYearsBack = 500;
 
-int64_t yearOf(int64_t wall) { return civilFromDays(wall >= 0 ? wall / 86400 : (wall - 86399) / 86400).year; }
-
-// The UTC instant of a wall-clock time under `offsetAt` (seconds east at a
-// UTC instant): the first of two, and the offset from before a skipped hour.
-template <typename OffsetAt>
-int64_t utcOfWall(int64_t wall, const OffsetAt& offsetAt) {
-  int64_t candidates[3] = {offsetAt(wall - 86400), offsetAt(wall), offsetAt(wall + 86400)};
-  std::optional<int64_t> best;
-  int64_t earliest = wall - candidates[0];
-  for (int64_t offset : candidates) {
-    int64_t utc = wall - offset;
-    earliest = std::min(earliest, utc);
-    if (offsetAt(utc) == offset && (!best || utc < *best)) best = utc;
-  }
-  return best ? *best : wall - offsetAt(earliest);
-}
+int64_t yearOf(int64_t wall) { return civilFromDays(zones::floorDiv(wall, zones::daySeconds)).year; }
 
 class UtcClock : public WallClock {
  public:
@@ -42,41 +27,14 @@ class UtcClock : public WallClock {
   int64_t toWall(int64_t utc) const override { return utc; }
 };
 
-// The process's local time. Through the zone file when TZ names one: the C
-// library reads the rule string of a zone file again for every conversion
-// after the file's last recorded change (2037), which makes far-future
-// listings crawl.
-class LocalClock : public WallClock {
+class ZoneClock : public WallClock {
  public:
-  explicit LocalClock(const ZoneRules* rules) : rules_(rules) {}
-  int64_t toUtc(int64_t wall) const override {
-    if (rules_) return rules_->utcOf(wall);
-    int64_t day = wall >= 0 ? wall / 86400 : (wall - 86399) / 86400;
-    CivilDate c = civilFromDays(day);
-    int64_t s = wall - day * 86400;
-    return toTimeT(localInstant(static_cast<int>(c.year), c.month, c.day, static_cast<int>(s / 3600),
-                                static_cast<int>(s / 60 % 60), static_cast<int>(s % 60)));
-  }
-  int64_t toWall(int64_t utc) const override {
-    if (rules_) return utc + rules_->offsetAt(utc);
-    time_t t = static_cast<time_t>(utc);
-    std::tm fields{};
-    if (!localtime_r(&t, &fields)) return utc;
-    return utc + fields.tm_gmtoff;
-  }
-
- private:
-  const ZoneRules* rules_;
-};
-
-class SystemClock : public WallClock {
- public:
-  explicit SystemClock(const ZoneRules& rules) : rules_(rules) {}
+  explicit ZoneClock(const zones::ZoneRules& rules) : rules_(rules) {}
   int64_t toUtc(int64_t wall) const override { return rules_.utcOf(wall); }
   int64_t toWall(int64_t utc) const override { return utc + rules_.offsetAt(utc); }
 
  private:
-  const ZoneRules& rules_;
+  const zones::ZoneRules& rules_;
 };
 
 // A VTIMEZONE block of the file, worked out from its observances for the
@@ -125,7 +83,7 @@ class BlockClock : public WallClock {
   }
 
   int64_t toUtc(int64_t wall) const override {
-    return utcOfWall(wall, [this](int64_t utc) { return offsetAt(utc); });
+    return zones::utcOfWall(wall, [this](int64_t utc) { return offsetAt(utc); });
   }
   int64_t toWall(int64_t utc) const override { return utc + offsetAt(utc); }
 
@@ -206,8 +164,6 @@ class BlockClock : public WallClock {
   }
 };
 
-const std::string_view libicalPrefix = "/freeassociation.sourceforge.net/";
-
 }  // namespace
 
 std::optional<int64_t> wallOf(const icaltimetype& t) {
@@ -253,37 +209,55 @@ const WallClock& FileClocks::utc() {
   return clock;
 }
 
-FileClocks::FileClocks(icalcomponent* calendar)
-    : calendar_(calendar), local_(std::make_unique<LocalClock>(ZoneRules::local())) {}
+FileClocks::FileClocks(icalcomponent* calendar, const zones::ZoneSource& zones)
+    : zones_(zones), local_(std::make_unique<ZoneClock>(zones.local())) {
+  // An iterator of its own: the component's built-in one may be walking the
+  // events that ask for these clocks.
+  for (icalcompiter it = icalcomponent_begin_component(calendar, ICAL_VTIMEZONE_COMPONENT);
+       icalcomponent* z = icalcompiter_deref(&it); icalcompiter_next(&it)) {
+    icalproperty* tzid = icalcomponent_get_first_property(z, ICAL_TZID_PROPERTY);
+    if (const char* value = tzid ? icalproperty_get_tzid(tzid) : nullptr) blocks_.emplace(value, z);
+  }
+}
 
 FileClocks::~FileClocks() = default;
 
 const WallClock& FileClocks::of(const ZonedTime& time) {
   if (time.wall.is_date || time.tzid.empty()) return icaltime_is_utc(time.wall) ? utc() : local();
-  auto it = zones_.find(time.tzid);
-  if (it != zones_.end()) return it->second ? *it->second : local();
+  auto it = clocks_.find(time.tzid);
+  if (it != clocks_.end()) return it->second ? *it->second : local();
   std::unique_ptr<WallClock> clock;
-  std::string_view name = time.tzid;
-  if (name.substr(0, libicalPrefix.size()) == libicalPrefix) {
-    name.remove_prefix(libicalPrefix.size());
-    if (name.substr(0, 7) == "Tzfile/") name.remove_prefix(7);
-  }
-  if (const ZoneRules* rules = ZoneRules::system(std::string(name))) {
-    clock = std::make_unique<SystemClock>(*rules);
-  } else {
-    for (icalcomponent* z = icalcomponent_get_first_component(calendar_, ICAL_VTIMEZONE_COMPONENT); z;
-         z = icalcomponent_get_next_component(calendar_, ICAL_VTIMEZONE_COMPONENT)) {
-      icalproperty* tzid = icalcomponent_get_first_property(z, ICAL_TZID_PROPERTY);
-      const char* value = tzid ? icalproperty_get_tzid(tzid) : nullptr;
-      if (value && time.tzid == value) {
-        clock = std::make_unique<BlockClock>(z);
-        break;
-      }
-    }
+  if (std::string name = systemZoneName(time.tzid, zones_); !name.empty()) {
+    clock = std::make_unique<ZoneClock>(*zones_.find(name));
+  } else if (auto block = blocks_.find(time.tzid); block != blocks_.end()) {
+    clock = std::make_unique<BlockClock>(block->second);
   }
   const WallClock* result = clock.get();
-  zones_.emplace(time.tzid, std::move(clock));
+  clocks_.emplace(time.tzid, std::move(clock));
   return result ? *result : local();
+}
+
+DateComponents dueComponentsOf(const ZonedTime& time, FileClocks& clocks) {
+  const icaltimetype& t = time.wall;
+  DateComponents c;
+  c.year = t.year;
+  c.month = t.month;
+  c.day = t.day;
+  if (t.is_date) return c;
+  c.hour = t.hour;
+  c.minute = t.minute;
+  c.second = t.second;
+  if (icaltime_is_utc(t)) {
+    c.timeZone = "UTC";
+  } else if (!time.tzid.empty()) {
+    if (std::string name = systemZoneName(time.tzid, clocks.zoneSource()); !name.empty()) {
+      c.timeZone = name;
+    } else if (std::optional<int64_t> wall = wallOf(t); wall && &clocks.of(time) != &clocks.local()) {
+      zones::CivilTime u = zones::civilFromWall(clocks.of(time).toUtc(*wall));
+      c = DateComponents{static_cast<int>(u.year), u.month, u.day, u.hour, u.minute, u.second, "UTC"};
+    }
+  }
+  return c;
 }
 
 }  // namespace tallowick::ical

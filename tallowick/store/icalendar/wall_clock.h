@@ -16,6 +16,7 @@
 #include <string>
 
 #include "tallowick/store/icalendar/ical_time.h"
+#include "tallowick/zones/zone_source.h"
 
 namespace tallowick::ical {
 
@@ -39,17 +40,27 @@ RecurrenceRule ruleFromIcal(const icalrecurrencetype& rule, std::optional<int64_
 // block of the file is read on first use and kept with the object.
 class FileClocks {
  public:
-  // The local time is that of TZ when the object is made.
-  explicit FileClocks(icalcomponent* calendar);
+  // The local time is `zones.local()` when the object is made. Both must
+  // outlive it.
+  FileClocks(icalcomponent* calendar, const zones::ZoneSource& zones);
   ~FileClocks();
   const WallClock& of(const ZonedTime& time);
   const WallClock& local() const { return *local_; }
   static const WallClock& utc();
+  const zones::ZoneSource& zoneSource() const { return zones_; }
 
  private:
-  icalcomponent* calendar_;
+  const zones::ZoneSource& zones_;
   std::unique_ptr<WallClock> local_;
-  std::map<std::string, std::unique_ptr<WallClock>, std::less<>> zones_;
+  // The file's VTIMEZONE blocks by TZID, the first of each name.
+  std::map<std::string, icalcomponent*, std::less<>> blocks_;
+  std::map<std::string, std::unique_ptr<WallClock>, std::less<>> clocks_;
 };
+
+// Due-date components of a DUE value: a date gives the date only; a floating
+// date-time its fields; a standard zone its fields and IANA name; UTC its
+// fields and "UTC"; a zone known only from the file's block is converted
+// through it to UTC.
+DateComponents dueComponentsOf(const ZonedTime& time, FileClocks& clocks);
 
 }  // namespace tallowick::ical

@@ -7,7 +7,6 @@
 
 #include <nlohmann/json.hpp>
 
-#include "tallowick/store/vdir_store/ical_store.h"
 #include "tallowick/store/icalendar/test_support.h"
 
 namespace tallowick::ical {
@@ -89,67 +88,6 @@ TEST_F(SettingsTest, RecordingCreatesTheFileButNeverOverwritesAnUnreadableOne) {
   writeFile(file(), "{broken");
   EXPECT_THROW(recordAccessState(file(), EntityType::reminder, true), StoreError);
   EXPECT_EQ(readFile(file()), "{broken");
-}
-
-class AccessRequestTest : public SettingsTest {
- protected:
-  // Asks for reminder access and returns (granted, error), counting prompts
-  // and completion calls.
-  std::pair<bool, std::optional<std::string>> request(PromptAnswer answer, std::string settingsFile = "") {
-    IcalStoreConfig config;
-    config.settingsFile = settingsFile.empty() ? file() : settingsFile;
-    config.defaultRoot = dir.path() + "/calendars";
-    config.prompt = [this, answer](EntityType) {
-      ++prompts;
-      return answer;
-    };
-    auto store = IcalPlatform(config).openStore();
-    std::pair<bool, std::optional<std::string>> result;
-    int calls = 0;
-    store->requestFullAccessToReminders([&](bool granted, std::optional<std::string> error) {
-      ++calls;
-      result = {granted, error};
-    });
-    EXPECT_EQ(calls, 1);
-    return result;
-  }
-  int prompts = 0;
-};
-
-TEST_F(AccessRequestTest, UndecidedAsksAndRecordsTheAnswer) {
-  EXPECT_TRUE(request(PromptAnswer::granted).first);
-  EXPECT_EQ(prompts, 1);
-  EXPECT_EQ(readAccessState(file(), EntityType::reminder), auth_status::fullAccess);
-  EXPECT_EQ(readAccessState(file(), EntityType::event), auth_status::notDetermined);
-  // Decided now: answered at once.
-  EXPECT_TRUE(request(PromptAnswer::refused).first);
-  EXPECT_EQ(prompts, 1);
-}
-
-TEST_F(AccessRequestTest, RefusalIsRecordedAndNobodyToAskRecordsNothing) {
-  EXPECT_FALSE(request(PromptAnswer::unanswered).first);
-  EXPECT_FALSE(std::filesystem::exists(file()));
-  EXPECT_FALSE(request(PromptAnswer::refused).first);
-  EXPECT_EQ(readAccessState(file(), EntityType::reminder), auth_status::denied);
-}
-
-TEST_F(AccessRequestTest, DecidedStatesAnswerWithoutAsking) {
-  writeFile(file(), R"({"access": {"reminders": "write-only"}})");
-  EXPECT_FALSE(request(PromptAnswer::granted).first);
-  writeFile(file(), "not json");
-  EXPECT_FALSE(request(PromptAnswer::granted).first);
-  EXPECT_EQ(prompts, 0);
-  EXPECT_EQ(readFile(file()), "not json");
-}
-
-TEST_F(AccessRequestTest, AnAnswerThatCannotBeRecordedIsAFailedRequest) {
-  // A file where the settings directory should be: nothing can be created.
-  writeFile(dir.path() + "/blocked", "");
-  const std::string unreachable = dir.path() + "/blocked/vantrel/calendar.json";
-  auto [granted, error] = request(PromptAnswer::granted, unreachable);
-  EXPECT_FALSE(granted);
-  ASSERT_TRUE(error.has_value());
-  EXPECT_EQ(*error, "Cannot create " + dir.path() + "/blocked/vantrel: Not a directory");
 }
 
 }  // namespace

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "tallowick/store/icalendar/file_summary.h"
+#include "tallowick/store/vdir/cache_format.h"
 
 namespace tallowick::ical {
 

@@ -16,7 +16,6 @@
 #include "tallowick/store/vdir/settings.h"
 #include "tallowick/store/icalendar/todo_completion.h"
 #include "tallowick/store/vdir/write_lock.h"
-#include "tallowick/time/zone_rules.h"
 #include "text/unicode.h"
 
 namespace tallowick::ical {
@@ -83,18 +82,6 @@ std::string storeRoot(const IcalStoreConfig& config, const std::optional<std::st
   if (path[0] == '/') return path;
   size_t slash = config.settingsFile.rfind('/');
   return slash == std::string::npos ? path : config.settingsFile.substr(0, slash + 1) + path;
-}
-
-LocalOffsets IcalPlatform::localOffsets() {
-  const ZoneRules* local = ZoneRules::local();
-  if (!local) return {};
-  // Listed times come mostly in order: the span of the last answer answers
-  // most of the next ones. One run converts on one thread.
-  auto last = std::make_shared<ZoneRules::Span>(ZoneRules::Span{0, 0, 0});
-  return [local, last](int64_t utc) -> std::optional<int64_t> {
-    if (utc < last->from || utc >= last->until) *last = local->spanAt(utc);
-    return last->offset;
-  };
 }
 
 int IcalPlatform::authorizationStatus(EntityType type) { return readAccessState(config_.settingsFile, type); }
@@ -282,7 +269,7 @@ std::unique_ptr<EventListing> IcalStore::listEvents(const EventQuery& query) {
     const Candidate& candidate = candidates[i];
     std::optional<std::string> bytes = readWholeFile(collectionPath(candidate.collection->name) + "/" + candidate.item->name);
     if (!bytes) return;
-    std::optional<CalendarFile> file = CalendarFile::parse(*bytes);
+    std::optional<CalendarFile> file = CalendarFile::parse(*bytes, *config_.zones);
     // Recorded under the stamp taken before reading: if the file changed in
     // between, the next run sees a new stamp and reads it again.
     if (!candidate.summarized) found[i].summary = summarize(file);
@@ -322,7 +309,7 @@ void IcalStore::fetchReminders(const IncompleteReminderQuery& query, RemindersCo
       if (!summary) {
         std::optional<std::string> bytes = readWholeFile(directory + "/" + item.name);
         if (!bytes) continue;
-        fresh = summarize(CalendarFile::parse(*bytes));
+        fresh = summarize(CalendarFile::parse(*bytes, *config_.zones));
         summary = &fresh;
       }
       for (const TodoItem& todo : summary->openTodos) {
@@ -402,9 +389,9 @@ void IcalStore::saveNew(Reminder& reminder) {
     const std::string uid = config_.newUuid();
     const std::string item = uid + ".ics";
     const std::string path = collectionPath(name) + "/" + item;
-    const std::string text = newTodoText(reminder, uid, now);
+    const std::string text = newTodoText(reminder, uid, now, *config_.zones);
     // The file must give back exactly what it was given, or it is not written.
-    std::optional<CalendarFile> parsed = CalendarFile::parse(text);
+    std::optional<CalendarFile> parsed = CalendarFile::parse(text, *config_.zones);
     std::vector<TodoItem> todos = parsed ? parsed->todos() : std::vector<TodoItem>{};
     if (todos.size() != 1 || !readsAs(todos[0], reminder))
       throw StoreError("Cannot save the reminder: it would not read back as it was given");
@@ -437,7 +424,7 @@ void IcalStore::saveCompletion(Reminder& reminder) {
   const std::string changed = snapshot.path + " changed on disk since it was read; the reminder was not saved";
   std::optional<FileVersion> current = readVersion(fs, snapshot.path);
   if (!current || stampFrom(current->info) != snapshot.stamp) throw StoreError(changed);
-  std::optional<CalendarFile> file = CalendarFile::parse(current->bytes);
+  std::optional<CalendarFile> file = CalendarFile::parse(current->bytes, *config_.zones);
   std::vector<TodoItem> todos = file ? file->todos() : std::vector<TodoItem>{};
   if (snapshot.index < 0 || static_cast<size_t>(snapshot.index) >= todos.size() ||
       !matchesListed(todos[snapshot.index], before))
@@ -446,7 +433,7 @@ void IcalStore::saveCompletion(Reminder& reminder) {
   if (!edited) throw StoreError("Cannot find the reminder in " + snapshot.path + "; it was not saved");
   // The edit works on the text, the listing on libical's reading of it; where
   // the two could see different todos, the file is left alone.
-  std::optional<CalendarFile> result = CalendarFile::parse(*edited);
+  std::optional<CalendarFile> result = CalendarFile::parse(*edited, *config_.zones);
   if (!result || !onlyCompleted(todos, result->todos(), static_cast<size_t>(snapshot.index)))
     throw StoreError("Cannot complete the reminder in " + snapshot.path +
                      " safely: the file reads differently than expected; it was not saved");

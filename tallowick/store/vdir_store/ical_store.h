@@ -11,6 +11,7 @@
 #include "tallowick/store/calendar_store.h"
 #include "tallowick/store/vdir/access_prompt.h"
 #include "tallowick/store/icalendar/calendar_file.h"
+#include "tallowick/zones/system_zones.h"
 #include "tallowick/store/vdir/file_system.h"
 #include "tallowick/store/vdir/summary_cache.h"
 #include "tallowick/store/vdir/vdir.h"
@@ -29,6 +30,7 @@ struct IcalStoreConfig {
   AccessPrompter prompt;
   std::function<std::string()> newUuid;
   std::function<Instant()> now;
+  const zones::ZoneSource* zones = &zones::systemZones();  // every conversion of a time
 };
 
 // The store root: the settings' `store` ("~/" expanded; a relative path taken
@@ -42,9 +44,7 @@ class IcalPlatform : public CalendarPlatform {
   std::unique_ptr<CalendarStore> openStore() override;
   // The full-access requests are what this store offers.
   bool isOperatingSystemAtLeast(int, int, int) override { return true; }
-  // The zone file's own offsets, the ones the expansion uses for floating
-  // times, so listed times and printed times agree.
-  LocalOffsets localOffsets() override;
+  const zones::ZoneSource& zoneSource() override { return *config_.zones; }
 
  private:
   IcalStoreConfig config_;

@@ -1,25 +1,12 @@
-#include "tallowick/time/zone_rules.h"
+#include "tallowick/zones/zone_rules.h"
 
 #include <algorithm>
 #include <climits>
-#include <cstdlib>
-#include <map>
-#include <memory>
-#include <mutex>
 
-#include "tallowick/store/vdir/atomic_file.h"
-#include "tallowick/store/icalendar/recurrence.h"
+#include "tallowick/zones/civil.h"
 
-namespace tallowick::ical {
+namespace tallowick::zones {
 namespace {
-
-int64_t floorDiv(int64_t a, int64_t b) {
-  int64_t q = a / b;
-  if (a % b != 0 && ((a < 0) != (b < 0))) --q;
-  return q;
-}
-
-bool isLeap(int64_t y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
 
 uint32_t be32(std::string_view b, size_t at) {
   return static_cast<uint32_t>(static_cast<unsigned char>(b[at])) << 24 |
@@ -81,40 +68,17 @@ bool readNumber(std::string_view& s, int& out) {
 
 }  // namespace
 
-const ZoneRules* ZoneRules::system(const std::string& name) {
-  if (name.empty() || name.front() == '/' || name.find("..") != std::string::npos ||
-      name.find('\0') != std::string::npos)
-    return nullptr;
-  static std::mutex mutex;
-  static std::map<std::string, std::unique_ptr<ZoneRules>, std::less<>> zones;
-  std::lock_guard<std::mutex> lock(mutex);
-  auto it = zones.find(name);
-  if (it != zones.end()) return it->second.get();
-  const char* dir = std::getenv("TZDIR");
-  std::string path = std::string(dir && *dir ? dir : "/usr/share/zoneinfo") + "/" + name;
-  std::unique_ptr<ZoneRules> rules;
-  if (std::optional<std::string> bytes = readWholeFile(path))
-    if (std::optional<ZoneRules> parsed = parse(*bytes)) rules = std::make_unique<ZoneRules>(std::move(*parsed));
-  return zones.emplace(name, std::move(rules)).first->second.get();
+std::optional<ZoneRules> ZoneRules::fromPosix(std::string_view rule) {
+  ZoneRules rules;
+  if (!rules.parseFooter(rule)) return std::nullopt;
+  rules.hasFooter_ = true;
+  rules.initial_ = rules.standard_;
+  return rules;
 }
 
-const ZoneRules* ZoneRules::local() {
-  const char* tz = std::getenv("TZ");
-  std::string key = tz ? tz : "\n/etc/localtime";
-  std::string_view name = key;
-  if (!name.empty() && name.front() == ':') name.remove_prefix(1);
-  if (name.empty()) return nullptr;
-  if (name.front() != '/' && name.front() != '\n') return system(std::string(name));
-  static std::mutex mutex;
-  static std::map<std::string, std::unique_ptr<ZoneRules>, std::less<>> files;
-  std::lock_guard<std::mutex> lock(mutex);
-  auto it = files.find(key);
-  if (it != files.end()) return it->second.get();
-  std::unique_ptr<ZoneRules> rules;
-  std::string path = tz ? std::string(name) : "/etc/localtime";
-  if (std::optional<std::string> bytes = readWholeFile(path))
-    if (std::optional<ZoneRules> parsed = parse(*bytes)) rules = std::make_unique<ZoneRules>(std::move(*parsed));
-  return files.emplace(key, std::move(rules)).first->second.get();
+const ZoneRules& ZoneRules::utc() {
+  static const ZoneRules zone = *fromPosix("UTC0");
+  return zone;
 }
 
 std::optional<ZoneRules> ZoneRules::parse(std::string_view b) {
@@ -207,7 +171,7 @@ bool ZoneRules::parseFooter(std::string_view s) {
 int64_t ZoneRules::ruleDay(const Rule& rule, int64_t year) {
   int64_t jan1 = daysFromCivil(year, 1, 1);
   switch (rule.kind) {
-    case Rule::julianNoLeap: return jan1 + rule.day - 1 + (isLeap(year) && rule.day >= 60 ? 1 : 0);
+    case Rule::julianNoLeap: return jan1 + rule.day - 1 + (isLeapYear(year) && rule.day >= 60 ? 1 : 0);
     case Rule::zeroBased: return jan1 + rule.day;
     case Rule::monthWeekDay: {
       int64_t first = daysFromCivil(year, rule.month, 1);
@@ -264,17 +228,7 @@ ZoneRules::Span ZoneRules::spanAt(int64_t utc) const {
 }
 
 int64_t ZoneRules::utcOf(int64_t wall) const {
-  // Offsets in use around that time; changes are far more than a day apart.
-  int64_t candidates[3] = {offsetAt(wall - 86400), offsetAt(wall), offsetAt(wall + 86400)};
-  std::optional<int64_t> best;
-  int64_t earliest = wall - candidates[0];
-  for (int64_t offset : candidates) {
-    int64_t utc = wall - offset;
-    earliest = std::min(earliest, utc);
-    if (offsetAt(utc) == offset && (!best || utc < *best)) best = utc;
-  }
-  if (best) return *best;
-  return wall - offsetAt(earliest);
+  return utcOfWall(wall, [this](int64_t utc) { return offsetAt(utc); });
 }
 
-}  // namespace tallowick::ical
+}  // namespace tallowick::zones

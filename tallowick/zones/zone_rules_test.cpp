@@ -1,14 +1,15 @@
-#include "tallowick/time/zone_rules.h"
+#include "tallowick/zones/zone_rules.h"
 
 #include <gtest/gtest.h>
 
 #include <ctime>
 #include <random>
 
-#include "tallowick/store/icalendar/recurrence.h"
-#include "tallowick/store/icalendar/test_support.h"
+#include "tallowick/zones/civil.h"
+#include "tallowick/zones/scoped_time_zone.h"
+#include "tallowick/zones/system_zones.h"
 
-namespace tallowick::ical {
+namespace tallowick::zones {
 namespace {
 
 // The C library reads the same files: its offsets are the reference, from
@@ -16,12 +17,15 @@ namespace {
 TEST(ZoneRules, OffsetsAndWallClockTimesMatchTheCLibraryInAnyYear) {
   std::mt19937_64 random(42);
   std::uniform_int_distribution<int64_t> instant(wallSeconds(1850, 1, 1, 0, 0, 0), latestWall - 86400);
+  // With zones whose rules changed after 2020, where any second zone
+  // database built earlier would disagree.
   for (const char* zone : {"Europe/Berlin", "America/New_York", "Australia/Sydney", "Asia/Kolkata",
-                           "America/Santiago", "Africa/Casablanca", "Pacific/Chatham"}) {
+                           "America/Santiago", "Africa/Casablanca", "Pacific/Chatham", "America/Mexico_City",
+                           "America/Ciudad_Juarez", "Asia/Tehran", "Europe/Kyiv", "America/Nuuk"}) {
     testing::ScopedTimeZone local(zone);
-    const ZoneRules* rules = ZoneRules::system(zone);
+    const ZoneRules* rules = systemZones().find(zone);
     ASSERT_NE(rules, nullptr) << zone;
-    EXPECT_EQ(ZoneRules::local(), rules);
+    EXPECT_EQ(&systemZones().local(), rules);
     for (int i = 0; i < 3000; ++i) {
       int64_t utc = instant(random);
       time_t t = static_cast<time_t>(utc);
@@ -35,9 +39,28 @@ TEST(ZoneRules, OffsetsAndWallClockTimesMatchTheCLibraryInAnyYear) {
       EXPECT_TRUE(back == utc || (back < utc && back + rules->offsetAt(back) == wall)) << zone << " at " << utc;
     }
   }
-  EXPECT_EQ(ZoneRules::system("../etc/passwd"), nullptr);
-  EXPECT_EQ(ZoneRules::system("No/Such_Zone"), nullptr);
+  EXPECT_EQ(systemZones().find("../etc/passwd"), nullptr);
+  EXPECT_EQ(systemZones().find("No/Such_Zone"), nullptr);
   EXPECT_FALSE(ZoneRules::parse("TZif2 cut short").has_value());
+}
+
+// TZ as the C library reads it: a zone name, a path, a rule string, or
+// nothing it can read (UTC). The local zone must agree with it everywhere.
+TEST(ZoneRules, TheLocalZoneIsWhatTzSays) {
+  std::mt19937_64 random(3);
+  // From 1970: before it, the C library applies a rule string to no year.
+  std::uniform_int_distribution<int64_t> instant(0, wallSeconds(2037, 1, 1, 0, 0, 0));
+  for (const char* tz : {":Europe/Berlin", "/usr/share/zoneinfo/Asia/Tokyo", "CET-1CEST,M3.5.0,M10.5.0/3",
+                         "<+0330>-3:30", "EST5EDT", "", "Nowhere/Zone", "UTC"}) {
+    testing::ScopedTimeZone local(tz);
+    const ZoneRules& rules = systemZones().local();
+    for (int i = 0; i < 500; ++i) {
+      time_t t = static_cast<time_t>(instant(random));
+      std::tm fields{};
+      ASSERT_NE(localtime_r(&t, &fields), nullptr);
+      ASSERT_EQ(rules.offsetAt(t), fields.tm_gmtoff) << "TZ=" << tz << " at " << t;
+    }
+  }
 }
 
 // A span must hold its offset over all of it: checked at its ends, at random
@@ -48,7 +71,7 @@ TEST(ZoneRules, SpansHoldTheirOffsetThroughout) {
   std::uniform_int_distribution<int64_t> instant(wallSeconds(1850, 1, 1, 0, 0, 0), latestWall - 86400);
   for (const char* zone : {"Europe/Berlin", "America/New_York", "Australia/Sydney", "Asia/Kolkata",
                            "America/Santiago", "Africa/Casablanca", "Pacific/Chatham", "UTC"}) {
-    const ZoneRules* rules = ZoneRules::system(zone);
+    const ZoneRules* rules = systemZones().find(zone);
     ASSERT_NE(rules, nullptr) << zone;
     for (int i = 0; i < 2000; ++i) {
       int64_t utc = instant(random);
@@ -70,7 +93,7 @@ TEST(ZoneRules, SpansHoldTheirOffsetThroughout) {
 }
 
 TEST(ZoneRules, SkippedTimesTakeTheOffsetFromBeforeTheChange) {
-  const ZoneRules* newYork = ZoneRules::system("America/New_York");
+  const ZoneRules* newYork = systemZones().find("America/New_York");
   ASSERT_NE(newYork, nullptr);
   // 2024-03-10 02:30 does not exist: it is 03:30 EDT, 07:30 UTC.
   EXPECT_EQ(newYork->utcOf(wallSeconds(2024, 3, 10, 2, 30, 0)), wallSeconds(2024, 3, 10, 7, 30, 0));
@@ -81,4 +104,4 @@ TEST(ZoneRules, SkippedTimesTakeTheOffsetFromBeforeTheChange) {
 }
 
 }  // namespace
-}  // namespace tallowick::ical
+}  // namespace tallowick::zones
