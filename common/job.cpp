@@ -57,8 +57,19 @@ std::vector<std::string> commandLineArguments(int argc, char** argv) {
   return args;
 }
 
+// Libraries that complain with fprintf on stdio's stderr (libical's parser
+// about a broken file, "Encountered END before BEGIN") would add lines to the
+// one error line; the error line goes to descriptor 2 directly, and so do the
+// sanitizers' reports, so stdio's stderr can drop what it is given.
+void discardStdioStderr() {
+  cookie_io_functions_t discard{};
+  discard.write = [](void*, const char*, size_t size) -> ssize_t { return static_cast<ssize_t>(size); };
+  if (FILE* sink = ::fopencookie(nullptr, "w", discard)) stderr = sink;
+}
+
 void runJobAndPark(std::function<void()> dispatch) {
   std::signal(SIGPIPE, SIG_IGN);
+  discardStdioStderr();
   std::thread job([dispatch = std::move(dispatch)] {
     std::exception_ptr error;
     try {

@@ -27,7 +27,8 @@ std::vector<std::string> commandLineArguments(int argc, char** argv);
 
 // Runs `dispatch` on a worker thread and never returns. SIGPIPE is ignored
 // for the whole process first, so a host that went away makes a write fail
-// instead of killing the process without a word. After `dispatch` returns,
+// instead of killing the process without a word, and what libraries print on
+// stdio's stderr is dropped, so stderr carries the error line alone. After `dispatch` returns,
 // stdout is flushed and the process exits with status 0; if the flush fails,
 // that is reported like any error. After an error, stdout is flushed, the
 // error's line (describeError) and one line feed go to stderr, and the status

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "tallowick/store/calendar_store.h"
+#include "tallowick/zones/system_zones.h"
 
 namespace tallowick::testing {
 
@@ -177,6 +178,7 @@ class FakePlatform : public CalendarPlatform {
     return std::make_unique<FakeStore>(state);
   }
   bool isOperatingSystemAtLeast(int major, int, int) override { return !(state.olderThan14 && major >= 14); }
+  const zones::ZoneSource& zoneSource() override { return zones::systemZones(); }
 };
 
 }  // namespace tallowick::testing

@@ -21,7 +21,7 @@
 #include <string>
 #include <vector>
 
-#include "tallowick/zones/system_zones.h"
+#include "tallowick/zones/zone_source.h"
 
 namespace tallowick {
 
@@ -196,8 +196,8 @@ class CalendarPlatform {
   virtual bool isOperatingSystemAtLeast(int major, int minor, int patch) = 0;
 
   // The time zones every date of a run is read and written in: the local
-  // zone, and the zones that due dates name. By default the system's.
-  virtual const zones::ZoneSource& zoneSource() { return zones::systemZones(); }
+  // zone, and the zones that due dates name. Lives as long as the platform.
+  virtual const zones::ZoneSource& zoneSource() = 0;
 };
 
 // The platform of this build's back end.

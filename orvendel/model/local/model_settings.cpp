@@ -11,6 +11,7 @@
 #include <nlohmann/json.hpp>
 #include <variant>
 
+#include "common/paths.h"
 #include "common/read_fd.h"
 #include "common/request_file.h"
 #include "text/utf8.h"
@@ -34,12 +35,6 @@ std::string octalMode(mode_t mode) {
   return text;
 }
 
-std::string resolveKeyFile(const std::string& written, const std::string& settingsPath, const char* home) {
-  if ((written == "~" || written.rfind("~/", 0) == 0) && home && home[0] == '/')
-    return std::string(home) + written.substr(1);
-  if (written.empty() || written[0] == '/') return written;
-  return (std::filesystem::path(settingsPath).parent_path() / written).string();
-}
 
 struct KeyProblem {
   std::string text;
@@ -170,7 +165,7 @@ ModelSettings loadModelSettings(const std::optional<std::string>& path, const ch
                         octalMode(info.st_mode) + "); make them private: chmod 600 " + *path);
   }
   if (settings.apiKeyFile) {
-    auto key = readApiKeyFile(resolveKeyFile(*settings.apiKeyFile, *path, home));
+    auto key = readApiKeyFile(vantrel::resolveSettingsPath(*settings.apiKeyFile, *path, home ? home : ""));
     if (auto* failed = std::get_if<KeyProblem>(&key)) return keyProblem(std::move(failed->text));
     settings.apiKey = std::move(std::get<std::string>(key));
   }

@@ -61,7 +61,8 @@ std::optional<CalendarFile> CalendarFile::parse(std::string_view bytes, const zo
                                                 const ParseLimits& limits, const std::function<bool()>& interrupted) {
   // libical wants terminated lines; an embedded NUL would cut one short, so
   // such a file counts as malformed.
-  if (bytes.find('\0') != std::string_view::npos || !withinLimits(bytes, limits)) return std::nullopt;
+  if (bytes.size() > limits.bytes || bytes.find('\0') != std::string_view::npos || !withinLimits(bytes, limits))
+    return std::nullopt;
   prepareLibical();
   Feed feed{bytes, &interrupted};
   icalparser* parser = icalparser_new();

@@ -41,7 +41,8 @@ bool sameDue(const std::optional<DateComponents>& a, const std::optional<DateCom
 // A file over a limit is skipped like one that does not parse, the same way
 // on every machine and every run.
 struct ParseLimits {
-  size_t parametersPerLine = 100;  // a real line has a handful
+  size_t bytes = size_t{64} << 20;  // real calendar files stay far below
+  size_t parametersPerLine = 100;   // a real line has a handful
   size_t nesting = 50;             // a real file nests four deep
 };
 

@@ -1,7 +1,6 @@
 #include "tallowick/store/icalendar/wall_clock.h"
 
 #include <algorithm>
-#include <ctime>
 #include <string_view>
 #include <vector>
 

@@ -4,6 +4,8 @@
 // controlling terminal, else nobody can be asked. Nothing goes to stdout,
 // which belongs to the JSON answer.
 
+#include "tallowick/store/vdir/layer.h"
+
 #include <functional>
 
 #include "tallowick/store/calendar_store.h"

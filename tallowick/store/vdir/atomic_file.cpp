@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "common/paths.h"
 #include "tallowick/store/calendar_store.h"
 
 namespace tallowick::ical {
@@ -19,11 +20,7 @@ constexpr std::string_view tempSuffix = ".tmp";
 // Links followed before a path counts as a loop, as the kernel's own limit.
 constexpr int maxLinks = 40;
 
-std::string directoryOf(const std::string& path) {
-  size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
-}
+using vantrel::directoryOf;
 
 std::string baseName(const std::string& path) {
   size_t slash = path.rfind('/');
@@ -55,7 +52,7 @@ std::string randomTag() {
 class TempFile {
  public:
   // `mode` as for open(2): the umask applies.
-  TempFile(FileSystem& fs, const std::string& target, mode_t mode) : fs_(fs), target_(target) {
+  TempFile(Env& fs, const std::string& target, mode_t mode) : fs_(fs), target_(target) {
     for (int attempt = 0;; ++attempt) {
       path_ = directoryOf(target) + "/" + std::string(tempPrefix) + baseName(target) + "." + randomTag() +
               std::string(tempSuffix);
@@ -75,7 +72,7 @@ class TempFile {
   // Gives the file the owner, group and mode of `like`.
   void takeIdentityOf(const struct stat& like) {
     struct stat own {};
-    if (::fstat(fd_, &own) != 0) fail("Cannot write", target_, errno);
+    if (int error = fs_.fstat(fd_, own)) fail("Cannot write", target_, error);
     if (own.st_uid != like.st_uid || own.st_gid != like.st_gid) {
       if (int error = fs_.fchown(fd_, like.st_uid, like.st_gid)) fail("Cannot keep the owner of", target_, error);
     }
@@ -87,7 +84,7 @@ class TempFile {
     if (int error = fs_.write(fd_, bytes)) fail("Cannot write", target_, error);
     if (int error = fs_.fsync(fd_)) fail("Cannot write", target_, error);
     struct stat info {};
-    if (::fstat(fd_, &info) != 0) fail("Cannot write", target_, errno);
+    if (int error = fs_.fstat(fd_, info)) fail("Cannot write", target_, error);
     int fd = fd_;
     fd_ = -1;
     if (int error = fs_.close(fd)) fail("Cannot write", target_, error);
@@ -98,7 +95,7 @@ class TempFile {
   void release() { path_.clear(); }
 
  private:
-  FileSystem& fs_;
+  Env& fs_;
   std::string target_;
   std::string path_;
   int fd_ = -1;
@@ -111,7 +108,7 @@ bool sameTime(const struct timespec& a, const struct timespec& b) {
 // Whether the file now at `path` is exactly `expected`: the same inode with
 // the same bytes. Its change time is left out, since the rename that moved it
 // here set it.
-bool holdsVersion(FileSystem& fs, const std::string& path, const FileVersion& expected) {
+bool holdsVersion(Env& fs, const std::string& path, const FileVersion& expected) {
   std::string bytes;
   struct stat info {};
   if (fs.readFile(path, bytes, info) != 0) return false;
@@ -121,9 +118,9 @@ bool holdsVersion(FileSystem& fs, const std::string& path, const FileVersion& ex
 
 }  // namespace
 
-std::optional<FileVersion> readVersion(FileSystem& fs, const std::string& path) {
+std::optional<FileVersion> readVersion(Env& fs, const std::string& path, size_t limit) {
   FileVersion version;
-  if (fs.readFile(path, version.bytes, version.info) != 0) return std::nullopt;
+  if (fs.readFile(path, version.bytes, version.info, limit) != 0) return std::nullopt;
   return version;
 }
 
@@ -132,7 +129,7 @@ bool sameVersion(const struct stat& a, const struct stat& b) {
          sameTime(a.st_ctim, b.st_ctim);
 }
 
-std::string resolveLinks(FileSystem& fs, const std::string& path) {
+std::string resolveLinks(Env& fs, const std::string& path) {
   std::string current = path;
   for (int hops = 0; hops <= maxLinks; ++hops) {
     struct stat info {};
@@ -144,7 +141,7 @@ std::string resolveLinks(FileSystem& fs, const std::string& path) {
   fail("Cannot follow the link", path, ELOOP);
 }
 
-void replaceFileIfUnchanged(FileSystem& fs, const std::string& path, const FileVersion& expected,
+void replaceFileIfUnchanged(Env& fs, const std::string& path, const FileVersion& expected,
                             std::string_view bytes, const std::string& changed) {
   const std::string target = resolveLinks(fs, path);
   // A file the person made read-only is not ours to replace, even where the
@@ -184,7 +181,7 @@ void replaceFileIfUnchanged(FileSystem& fs, const std::string& path, const FileV
   fs.syncDirectory(directoryOf(target));
 }
 
-bool createFileExclusively(FileSystem& fs, const std::string& path, std::string_view bytes) {
+bool createFileExclusively(Env& fs, const std::string& path, std::string_view bytes) {
   TempFile temp(fs, path, 0666);
   temp.write(bytes);
   int error = fs.rename(temp.path(), path, RENAME_NOREPLACE);
@@ -203,8 +200,7 @@ bool createFileExclusively(FileSystem& fs, const std::string& path, std::string_
   return true;
 }
 
-void replaceFileAtomically(const std::string& path, std::string_view bytes) {
-  FileSystem& fs = defaultFileSystem();
+void replaceFileAtomically(Env& fs, const std::string& path, std::string_view bytes) {
   struct stat existing {};
   bool exists = fs.stat(path, existing) == 0;
   TempFile temp(fs, path, 0666);
@@ -229,7 +225,8 @@ bool isTempFileName(std::string_view name) {
   return false;
 }
 
-void removeStaleTempFiles(FileSystem& fs, const std::string& directory, std::time_t now) {
+void removeStaleTempFiles(Env& fs, const std::string& directory) {
+  const int64_t now = fs.nowMicros() / 1000000;
   std::vector<std::string> names;
   if (fs.listDirectory(directory, names) != 0) return;
   for (const std::string& name : names) {
@@ -241,19 +238,20 @@ void removeStaleTempFiles(FileSystem& fs, const std::string& directory, std::tim
   }
 }
 
-void makeDirectories(const std::string& directory) {
+void makeDirectories(Env& env, const std::string& directory) {
   for (size_t slash = directory.find('/', 1);; slash = directory.find('/', slash + 1)) {
     std::string prefix = directory.substr(0, slash);
-    if (::mkdir(prefix.c_str(), 0700) != 0 && errno != EEXIST)
-      throw StoreError("Cannot create " + prefix + ": " + std::strerror(errno));
+    if (int error = env.mkdir(prefix, 0700); error != 0 && error != EEXIST)
+      throw StoreError("Cannot create " + prefix + ": " + std::strerror(error));
     if (slash == std::string::npos) return;
   }
 }
 
-std::optional<std::string> readWholeFile(const std::string& path) {
-  std::optional<FileVersion> version = readVersion(defaultFileSystem(), path);
-  if (!version) return std::nullopt;
-  return std::move(version->bytes);
+std::optional<std::string> readWholeFile(Env& env, const std::string& path, size_t limit) {
+  std::string bytes;
+  struct stat info {};
+  if (env.readFile(path, bytes, info, limit) != 0) return std::nullopt;
+  return bytes;
 }
 
 }  // namespace tallowick::ical

@@ -8,14 +8,15 @@
 #include <filesystem>
 
 #include "tallowick/store/calendar_store.h"
-#include "tallowick/store/vdir/faulty_file_system.h"
+#include "tallowick/store/vdir/faulty_env.h"
+#include "tallowick/store/vdir/memory_env.h"
 #include "tallowick/store/icalendar/test_support.h"
 #include "tallowick/store/vdir/write_lock.h"
 
 namespace tallowick::ical {
 namespace {
 
-using testing::FaultyFileSystem;
+using testing::FaultyEnv;
 using testing::readFile;
 using testing::Step;
 using testing::TempDir;
@@ -48,7 +49,7 @@ class ReplaceFileTest : public ::testing::Test {
   }
 
   TempDir dir;
-  FaultyFileSystem fs;
+  FaultyEnv fs;
   const std::string path = dir.path() + "/item.ics";
   const std::string old = "BEGIN:VCALENDAR\nold\nEND:VCALENDAR\n";
 };
@@ -69,7 +70,7 @@ TEST_F(ReplaceFileTest, EveryFailingStepLeavesTheOldFileAndNoTemporaryFile) {
       {Step::rename, EACCES, "Cannot replace " + path + ": Permission denied"},
   };
   for (const Case& c : cases) {
-    FaultyFileSystem faulty;
+    FaultyEnv faulty;
     faulty.failOn(c.step, c.error);
     FileVersion version = readVersion(faulty, path).value();
     EXPECT_EQ(errorOf([&] { replaceFileIfUnchanged(faulty, path, version, "new\n", "changed"); }), c.message);
@@ -117,7 +118,7 @@ TEST_F(ReplaceFileTest, AnotherWriterIsNeverOverwritten) {
   // modification time put back.
   writeFile(path, old);
   version = read();
-  FaultyFileSystem inPlace;
+  FaultyEnv inPlace;
   const std::string sameSize = "BEGIN:VCALENDAR\nOLD\nEND:VCALENDAR\n";
   inPlace.before(Step::rename, [&] {
     writeFile(path, sameSize);
@@ -170,45 +171,45 @@ TEST(CreateFileExclusively, TakesTheUmaskAndNeverReplacesAnything) {
   TempDir dir;
   const std::string path = dir.path() + "/new.ics";
   mode_t previous = ::umask(027);
-  bool created = createFileExclusively(defaultFileSystem(), path, "one\n");
+  bool created = createFileExclusively(defaultEnv(), path, "one\n");
   ::umask(previous);
   ASSERT_TRUE(created);
   struct stat info {};
   ASSERT_EQ(::stat(path.c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 0777, 0640u);
 
-  EXPECT_FALSE(createFileExclusively(defaultFileSystem(), path, "two\n"));
+  EXPECT_FALSE(createFileExclusively(defaultEnv(), path, "two\n"));
   EXPECT_EQ(readFile(path), "one\n");
   const std::string dangling = dir.path() + "/dangling.ics";
   std::filesystem::create_symlink("nowhere.ics", dangling);
-  EXPECT_FALSE(createFileExclusively(defaultFileSystem(), dangling, "two\n"));
+  EXPECT_FALSE(createFileExclusively(defaultEnv(), dangling, "two\n"));
   EXPECT_FALSE(std::filesystem::exists(dir.path() + "/nowhere.ics"));
   EXPECT_EQ(namesIn(dir.path()), (std::vector<std::string>{"dangling.ics", "new.ics"}));
 }
 
 TEST(TempFiles, OnlyStaleTemporaryFilesOfOursAreRemoved) {
-  TempDir dir;
-  const std::vector<std::string> names = {".tallowick-a.ics.0123456789abcdef.tmp", ".a.ics.Xy12Zq", ".hidden",
-                                          "item.ics", ".tallowick-fresh.ics.00.tmp"};
-  for (const std::string& name : names) writeFile(dir.path() + "/" + name, "x");
-  const std::time_t now = std::time(nullptr);
-  for (size_t i = 0; i < 4; ++i) {
-    struct timespec old[2] = {{now - 3600, 0}, {now - 3600, 0}};
-    ::utimensat(AT_FDCWD, (dir.path() + "/" + names[i]).c_str(), old, 0);
-  }
-  removeStaleTempFiles(defaultFileSystem(), dir.path(), now);
-  EXPECT_EQ(namesIn(dir.path()), (std::vector<std::string>{".hidden", ".tallowick-fresh.ics.00.tmp", "item.ics"}));
+  testing::MemoryEnv env;
+  for (const char* name : {".tallowick-a.ics.0123456789abcdef.tmp", ".a.ics.Xy12Zq", ".hidden", "item.ics"})
+    env.writeFile(std::string("/c/") + name, "x");
+  env.tick(int64_t{staleTempSeconds} * 1'000'000);
+  env.writeFile("/c/.tallowick-fresh.ics.00.tmp", "x");
+  env.tick(1'000'000);
+  removeStaleTempFiles(env, "/c");
+  std::vector<std::string> left;
+  env.listDirectory("/c", left);
+  std::sort(left.begin(), left.end());
+  EXPECT_EQ(left, (std::vector<std::string>{".hidden", ".tallowick-fresh.ics.00.tmp", "item.ics"}));
 }
 
 TEST(WriteLock, IsHeldUntilReleasedAndAWaiterGivesUpWithAClearError) {
   TempDir dir;
   const std::string lockFile = dir.path() + "/locks/write.lock";
   {
-    WriteLock held(defaultFileSystem(), lockFile);
-    EXPECT_EQ(errorOf([&] { WriteLock second(defaultFileSystem(), lockFile, 20); }),
+    WriteLock held(defaultEnv(), lockFile);
+    EXPECT_EQ(errorOf([&] { WriteLock second(defaultEnv(), lockFile, 20); }),
               "Cannot lock " + lockFile + ": another run of tallowick holds it");
   }
-  EXPECT_EQ(errorOf([&] { WriteLock again(defaultFileSystem(), lockFile, 20); }), "");
+  EXPECT_EQ(errorOf([&] { WriteLock again(defaultEnv(), lockFile, 20); }), "");
 }
 
 }  // namespace

@@ -3,6 +3,8 @@
 // summary, then one line per open todo; "end <count>" last, so that a cache
 // cut short reads as damaged.
 
+#include "tallowick/store/vdir/layer.h"
+
 #include <optional>
 #include <string>
 #include <string_view>

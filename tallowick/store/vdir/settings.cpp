@@ -18,10 +18,10 @@ const char* memberFor(EntityType type) { return type == EntityType::event ? "eve
 
 enum class Loaded { missing, malformed, ok };
 
-Loaded load(const std::string& settingsFile, Json& out) {
+Loaded load(Env& env, const std::string& settingsFile, Json& out) {
   struct stat info {};
-  if (::stat(settingsFile.c_str(), &info) != 0 && (errno == ENOENT || errno == ENOTDIR)) return Loaded::missing;
-  std::optional<std::string> bytes = readWholeFile(settingsFile);
+  if (int error = env.stat(settingsFile, info); error == ENOENT || error == ENOTDIR) return Loaded::missing;
+  std::optional<std::string> bytes = readWholeFile(env, settingsFile, maxSettingsBytes);
   if (!bytes) return Loaded::malformed;
   out = Json::parse(*bytes, nullptr, false);
   return out.is_object() ? Loaded::ok : Loaded::malformed;
@@ -35,15 +35,15 @@ std::optional<std::string> stringMember(const Json& object, const char* name) {
 
 }  // namespace
 
-Settings readSettings(const std::string& settingsFile) {
+Settings readSettings(Env& env, const std::string& settingsFile) {
   Json json;
-  if (load(settingsFile, json) != Loaded::ok) return {};
+  if (load(env, settingsFile, json) != Loaded::ok) return {};
   return {stringMember(json, "store"), stringMember(json, "defaultReminderList")};
 }
 
-int readAccessState(const std::string& settingsFile, EntityType type) {
+int readAccessState(Env& env, const std::string& settingsFile, EntityType type) {
   Json json;
-  switch (load(settingsFile, json)) {
+  switch (load(env, settingsFile, json)) {
     case Loaded::missing: return auth_status::notDetermined;
     case Loaded::malformed: return unknownAccessState;
     case Loaded::ok: break;
@@ -63,22 +63,22 @@ int readAccessState(const std::string& settingsFile, EntityType type) {
   return unknownAccessState;
 }
 
-void recordAccessState(const std::string& settingsFile, EntityType type, bool granted, FileSystem& fs,
+void recordAccessState(Env& fs, const std::string& settingsFile, EntityType type, bool granted,
                        const std::string& lockFile) {
   WriteLock lock(fs, lockFile);
   const std::string target = resolveLinks(fs, settingsFile);
   std::optional<FileVersion> version;
   Json json = Json::object();
-  switch (load(target, json)) {
+  switch (load(fs, target, json)) {
     case Loaded::missing:
       json = Json::object();
       if (size_t slash = target.rfind('/'); slash != std::string::npos && slash > 0)
-        makeDirectories(target.substr(0, slash));
+        makeDirectories(fs, target.substr(0, slash));
       break;
     case Loaded::malformed:
       throw StoreError("Cannot record the access answer: " + settingsFile + " is not a readable JSON object");
     case Loaded::ok:
-      version = readVersion(fs, target);
+      version = readVersion(fs, target, maxSettingsBytes);
       // Read again for the version to compare against: what was parsed must
       // be what is replaced.
       if (!version || Json::parse(version->bytes, nullptr, false) != json)

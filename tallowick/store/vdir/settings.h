@@ -5,11 +5,13 @@
 // Every member is optional. It is read afresh each time, never cached, so a
 // change made by the person applies to the next call.
 
+#include "tallowick/store/vdir/layer.h"
+
 #include <optional>
 #include <string>
 
 #include "tallowick/store/calendar_store.h"
-#include "tallowick/store/vdir/file_system.h"
+#include "tallowick/store/vdir/env.h"
 
 namespace tallowick::ical {
 
@@ -21,20 +23,24 @@ struct Settings {
   std::optional<std::string> defaultReminderList;
 };
 
+// A settings file larger than this is not one a person wrote: it counts as
+// malformed.
+inline constexpr size_t maxSettingsBytes = 1 << 20;
+
 // The store path and default list; a missing, unreadable or malformed file (or
 // a member of the wrong type) gives none.
-Settings readSettings(const std::string& settingsFile);
+Settings readSettings(Env& env, const std::string& settingsFile);
 
 // The recorded access state: a missing file or member is not-determined; an
 // unreadable or malformed file, or an unknown word, is unknownAccessState.
-int readAccessState(const std::string& settingsFile, EntityType type);
+int readAccessState(Env& env, const std::string& settingsFile, EntityType type);
 
 // Records "full-access" or "denied" for the entity type, keeping every other
 // member, atomically, under the write lock `lockFile` and only over the version
 // it read. Creates the file and its directory when missing. A symbolic link at
 // `settingsFile` stays and the file it leads to is written. Refuses
 // (StoreError) to overwrite a file it cannot parse.
-void recordAccessState(const std::string& settingsFile, EntityType type, bool granted,
-                       FileSystem& fs = defaultFileSystem(), const std::string& lockFile = "");
+void recordAccessState(Env& env, const std::string& settingsFile, EntityType type, bool granted,
+                       const std::string& lockFile = "");
 
 }  // namespace tallowick::ical

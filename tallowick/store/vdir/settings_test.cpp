@@ -21,7 +21,7 @@ class SettingsTest : public ::testing::Test {
   std::string file() const { return dir.path() + "/vantrel/calendar.json"; }
   int state(const std::string& json, EntityType type = EntityType::event) {
     writeFile(file(), json);
-    return readAccessState(file(), type);
+    return readAccessState(defaultEnv(), file(), type);
   }
   TempDir dir;
 };
@@ -37,7 +37,7 @@ TEST_F(SettingsTest, AccessStateWords) {
 }
 
 TEST_F(SettingsTest, MissingMeansNotDeterminedAndAnythingDoubtfulIsUnknown) {
-  EXPECT_EQ(readAccessState(file(), EntityType::event), auth_status::notDetermined);
+  EXPECT_EQ(readAccessState(defaultEnv(), file(), EntityType::event), auth_status::notDetermined);
   EXPECT_EQ(state(R"({"store": "/x"})"), auth_status::notDetermined);
   EXPECT_EQ(state(R"({"access": {"reminders": "denied"}})"), auth_status::notDetermined);
   EXPECT_EQ(state(R"({"access": {"events": "Full-Access"}})"), unknownAccessState);
@@ -47,12 +47,12 @@ TEST_F(SettingsTest, MissingMeansNotDeterminedAndAnythingDoubtfulIsUnknown) {
   EXPECT_EQ(state("[]"), unknownAccessState);
   std::filesystem::remove(file());
   std::filesystem::create_directories(file());  // a directory where the file should be
-  EXPECT_EQ(readAccessState(file(), EntityType::event), unknownAccessState);
+  EXPECT_EQ(readAccessState(defaultEnv(), file(), EntityType::event), unknownAccessState);
 }
 
 TEST_F(SettingsTest, RecordingKeepsTheOtherMembers) {
   writeFile(file(), R"({"store": "/data/cals", "access": {"reminders": "denied"}, "extra": [1, 2]})");
-  recordAccessState(file(), EntityType::event, true);
+  recordAccessState(defaultEnv(), file(), EntityType::event, true);
   auto json = nlohmann::json::parse(readFile(file()));
   EXPECT_EQ(json["store"], "/data/cals");
   EXPECT_EQ(json["extra"], nlohmann::json::parse("[1, 2]"));
@@ -67,7 +67,7 @@ TEST_F(SettingsTest, RecordingWritesThroughALinkAndKeepsTheMode) {
   ASSERT_EQ(::chmod(real.c_str(), 0640), 0);
   std::filesystem::create_directories(dir.path() + "/vantrel");
   std::filesystem::create_symlink(real, file());
-  recordAccessState(file(), EntityType::reminder, true, defaultFileSystem(), dir.path() + "/write.lock");
+  recordAccessState(defaultEnv(), file(), EntityType::reminder, true, dir.path() + "/write.lock");
   EXPECT_TRUE(std::filesystem::is_symlink(file()));
   EXPECT_EQ(nlohmann::json::parse(readFile(real)),
             nlohmann::json::parse(R"({"store": "/x", "access": {"reminders": "full-access"}})"));
@@ -77,16 +77,16 @@ TEST_F(SettingsTest, RecordingWritesThroughALinkAndKeepsTheMode) {
 
   // A link to a file not there yet: the file is made where it leads.
   std::filesystem::remove(real);
-  recordAccessState(file(), EntityType::event, false);
+  recordAccessState(defaultEnv(), file(), EntityType::event, false);
   EXPECT_TRUE(std::filesystem::is_symlink(file()));
   EXPECT_EQ(nlohmann::json::parse(readFile(real)), nlohmann::json::parse(R"({"access": {"events": "denied"}})"));
 }
 
 TEST_F(SettingsTest, RecordingCreatesTheFileButNeverOverwritesAnUnreadableOne) {
-  recordAccessState(file(), EntityType::reminder, false);
-  EXPECT_EQ(readAccessState(file(), EntityType::reminder), auth_status::denied);
+  recordAccessState(defaultEnv(), file(), EntityType::reminder, false);
+  EXPECT_EQ(readAccessState(defaultEnv(), file(), EntityType::reminder), auth_status::denied);
   writeFile(file(), "{broken");
-  EXPECT_THROW(recordAccessState(file(), EntityType::reminder, true), StoreError);
+  EXPECT_THROW(recordAccessState(defaultEnv(), file(), EntityType::reminder, true), StoreError);
   EXPECT_EQ(readFile(file()), "{broken");
 }
 

@@ -1,6 +1,7 @@
 #include "tallowick/store/vdir/summary_cache.h"
 
 #include <algorithm>
+#include <new>
 
 #include "tallowick/store/vdir/atomic_file.h"
 
@@ -17,20 +18,28 @@ bool changedBeforeCacheWrite(const FileStamp& file, int64_t cacheWrittenNs) {
   return changed < cacheWrittenNs;
 }
 
-SummaryCache::SummaryCache(std::string cacheFile, std::string root)
-    : cacheFile_(std::move(cacheFile)), root_(std::move(root)) {}
+SummaryCache::SummaryCache(Env& env, std::string cacheFile, std::string root)
+    : env_(env), cacheFile_(std::move(cacheFile)), root_(std::move(root)) {}
 
 void SummaryCache::load() {
   if (read_) return;
   read_ = true;
   if (cacheFile_.empty()) return;
-  std::optional<FileStamp> written = stampOf(cacheFile_);
+  std::optional<FileStamp> written = stampOf(env_, cacheFile_);
   if (!written) return;
   writtenNs_ = written->mtimeNs;
-  std::optional<std::string> text = readWholeFile(cacheFile_);
-  if (!text) return;
+  std::optional<std::string> text = readWholeFile(env_, cacheFile_, maxCacheBytes);
+  if (!text) {
+    dirty_ = true;  // unreadable or too large: replace it
+    return;
+  }
   text_ = std::move(*text);
-  std::optional<std::vector<CacheEntry>> entries = parseCache(text_, root_);
+  std::optional<std::vector<CacheEntry>> entries;
+  try {
+    entries = parseCache(text_, root_);
+  } catch (const std::bad_alloc&) {
+    // A damaged count can ask for more than the machine has: no cache then.
+  }
   // Out of order counts as damaged too: lookups rely on the order.
   if (!entries || std::adjacent_find(entries->begin(), entries->end(), [](const CacheEntry& a, const CacheEntry& b) {
                     return a.path >= b.path;
@@ -94,8 +103,8 @@ void SummaryCache::save(bool visitedAll) {
   std::sort(kept.begin(), kept.end(), [](const CacheEntry& a, const CacheEntry& b) { return a.path < b.path; });
   try {
     if (size_t slash = cacheFile_.rfind('/'); slash != std::string::npos && slash > 0)
-      makeDirectories(cacheFile_.substr(0, slash));
-    replaceFileAtomically(cacheFile_, serializeCache(root_, kept));
+      makeDirectories(env_, cacheFile_.substr(0, slash));
+    replaceFileAtomically(env_, cacheFile_, serializeCache(root_, kept));
     dirty_ = false;
   } catch (const StoreError&) {
   }

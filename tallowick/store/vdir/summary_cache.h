@@ -3,6 +3,8 @@
 // runs ($XDG_CACHE_HOME/vantrel/). An entry counts only while its file has the
 // same stamp; a missing, stale or damaged cache is rebuilt silently.
 
+#include "tallowick/store/vdir/layer.h"
+
 #include <map>
 #include <optional>
 #include <string>
@@ -25,8 +27,12 @@ bool changedBeforeCacheWrite(const FileStamp& file, int64_t cacheWrittenNs);
 class SummaryCache {
  public:
   // The cache file is read on first use; an empty `cacheFile` keeps nothing
-  // between runs.
-  SummaryCache(std::string cacheFile, std::string root);
+  // between runs. `env` must outlive the cache.
+  SummaryCache(Env& env, std::string cacheFile, std::string root);
+
+  // A cache file larger than this is no cache of ours (a store of a million
+  // files makes about 100 MB, one of 10,000 about 1 MB): it is rebuilt.
+  static constexpr size_t maxCacheBytes = size_t{256} << 20;
 
   // Reads the cache file unless done already; find() and record() call it,
   // but a caller may do it early on another thread while nothing else uses
@@ -48,6 +54,7 @@ class SummaryCache {
  private:
   enum class Use : char { unseen, seen, replaced };
 
+  Env& env_;
   std::string cacheFile_;
   std::string root_;
   // The cache file as read, its entries in path order (paths point into the

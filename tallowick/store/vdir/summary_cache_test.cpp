@@ -1,36 +1,31 @@
 #include "tallowick/store/vdir/summary_cache.h"
 
 #include <gtest/gtest.h>
-#include <fcntl.h>
-#include <sys/stat.h>
 
-#include "tallowick/store/icalendar/test_support.h"
+#include "tallowick/store/vdir/memory_env.h"
 
 namespace tallowick::ical {
 namespace {
-
-using testing::readFile;
-using testing::TempDir;
-using testing::writeFile;
 
 FileSummary spanning(int64_t first, int64_t last) { return FileSummary{true, false, true, false, first, last, {}}; }
 
 class SummaryCacheTest : public ::testing::Test {
  protected:
-  std::string file() const { return dir.path() + "/cache/index"; }
-  TempDir dir;
+  std::string file() const { return "/cache/index"; }
+  std::string readFile(const std::string& path) const { return env.contents(path).value_or(""); }
+  testing::MemoryEnv env;
   const FileStamp one{10, 1, 1, 7}, two{10, 1, 2, 7};
 };
 
 TEST_F(SummaryCacheTest, FindsEntriesInAnyOrderOnlyUnderTheirStamp) {
   {
-    SummaryCache cache(file(), "/root");
+    SummaryCache cache(env, file(), "/root");
     cache.record("b/2.ics", one, spanning(2, 2));
     cache.record("a/1.ics", one, spanning(1, 1));
     cache.record("c/3.ics", one, spanning(3, 3));
     cache.save(true);
   }
-  SummaryCache cache(file(), "/root");
+  SummaryCache cache(env, file(), "/root");
   for (const char* path : {"c/3.ics", "a/1.ics", "b/2.ics", "a/1.ics"}) {
     const FileSummary* found = cache.find(path, one);
     ASSERT_NE(found, nullptr) << path;
@@ -38,22 +33,22 @@ TEST_F(SummaryCacheTest, FindsEntriesInAnyOrderOnlyUnderTheirStamp) {
   }
   EXPECT_EQ(cache.find("b/2.ics", two), nullptr);  // only the ctime differs
   EXPECT_EQ(cache.find("d/4.ics", one), nullptr);
-  EXPECT_EQ(SummaryCache(file(), "/elsewhere").find("a/1.ics", one), nullptr);
+  EXPECT_EQ(SummaryCache(env, file(), "/elsewhere").find("a/1.ics", one), nullptr);
 }
 
 TEST_F(SummaryCacheTest, SavingKeepsWhatWasSeenOrReplacedAndDropsTheRestAfterAFullVisit) {
   {
-    SummaryCache cache(file(), "/root");
+    SummaryCache cache(env, file(), "/root");
     for (const char* path : {"a/1.ics", "a/2.ics", "a/3.ics"}) cache.record(path, one, spanning(1, 1));
     cache.save(true);
   }
   {
-    SummaryCache partial(file(), "/root");
+    SummaryCache partial(env, file(), "/root");
     ASSERT_NE(partial.find("a/1.ics", one), nullptr);
     partial.record("a/2.ics", two, spanning(5, 5));
     partial.save(false);  // a/3.ics was not looked at: kept
   }
-  SummaryCache cache(file(), "/root");
+  SummaryCache cache(env, file(), "/root");
   ASSERT_NE(cache.find("a/3.ics", one), nullptr);
   EXPECT_EQ(cache.find("a/2.ics", one), nullptr);
   ASSERT_NE(cache.find("a/2.ics", two), nullptr);
@@ -67,8 +62,8 @@ TEST_F(SummaryCacheTest, SavingKeepsWhatWasSeenOrReplacedAndDropsTheRestAfterAFu
 
 TEST_F(SummaryCacheTest, EntriesOutOfOrderCountAsDamage) {
   std::vector<CacheEntry> entries{{"b/2.ics", one, spanning(2, 2)}, {"a/1.ics", one, spanning(1, 1)}};
-  writeFile(file(), serializeCache("/root", entries));
-  SummaryCache cache(file(), "/root");
+  env.writeFile(file(), serializeCache("/root", entries));
+  SummaryCache cache(env, file(), "/root");
   EXPECT_EQ(cache.find("a/1.ics", one), nullptr);
   EXPECT_EQ(cache.find("b/2.ics", one), nullptr);
   cache.record("a/1.ics", one, spanning(1, 1));
@@ -93,27 +88,51 @@ TEST(RacyTimestamps, OnlyFilesChangedStrictlyBeforeTheCacheWriteAreTrusted) {
 }
 
 TEST_F(SummaryCacheTest, EntriesOfFilesChangedInTheTickOfTheCacheWriteAreReadAgain) {
-  constexpr int64_t s = 1'000'000'000;
-  const int64_t t = 1'700'000'000 * s;
-  const FileStamp coarse{10, t, t, 7}, fine{10, t + 123, t + 123, 8};
+  // The clock starts on a whole second; the cache is written 123 us later.
+  const int64_t t = env.nowMicros() * 1000;
+  const FileStamp coarse{10, t, t, 7}, fine{10, t + 123'000, t + 123'000, 8};
+  env.tick(123);
   {
-    SummaryCache cache(file(), "/root");
+    SummaryCache cache(env, file(), "/root");
     cache.record("a/coarse.ics", coarse, spanning(1, 1));
     cache.record("a/fine.ics", fine, spanning(2, 2));
     cache.save(true);
   }
-  auto writtenAt = [&](int64_t ns) {
-    timespec times[2] = {{ns / s, ns % s}, {ns / s, ns % s}};
-    ASSERT_EQ(utimensat(AT_FDCWD, file().c_str(), times, 0), 0);
+  auto rewriteCache = [&](int64_t micros) {
+    env.tick(micros);
+    env.writeFile(file(), readFile(file()));
   };
-  writtenAt(t + 123);  // the same second as both, the same nanosecond as one
-  EXPECT_EQ(SummaryCache(file(), "/root").find("a/coarse.ics", coarse), nullptr);
-  EXPECT_EQ(SummaryCache(file(), "/root").find("a/fine.ics", fine), nullptr);
-  writtenAt(t + 124);
-  EXPECT_EQ(SummaryCache(file(), "/root").find("a/coarse.ics", coarse), nullptr);
-  EXPECT_NE(SummaryCache(file(), "/root").find("a/fine.ics", fine), nullptr);
-  writtenAt(t + s);
-  EXPECT_NE(SummaryCache(file(), "/root").find("a/coarse.ics", coarse), nullptr);
+  // The same second as both, the same microsecond as one.
+  EXPECT_EQ(SummaryCache(env, file(), "/root").find("a/coarse.ics", coarse), nullptr);
+  EXPECT_EQ(SummaryCache(env, file(), "/root").find("a/fine.ics", fine), nullptr);
+  rewriteCache(1);
+  EXPECT_EQ(SummaryCache(env, file(), "/root").find("a/coarse.ics", coarse), nullptr);
+  EXPECT_NE(SummaryCache(env, file(), "/root").find("a/fine.ics", fine), nullptr);
+  rewriteCache(1'000'000);
+  EXPECT_NE(SummaryCache(env, file(), "/root").find("a/coarse.ics", coarse), nullptr);
+}
+
+// A cache that cannot be read, or is larger than any cache of ours, is
+// rebuilt without a word.
+TEST_F(SummaryCacheTest, AnUnreadableOrHugeCacheIsRebuilt) {
+  {
+    SummaryCache cache(env, file(), "/root");
+    cache.record("a/1.ics", one, spanning(1, 1));
+    cache.save(true);
+  }
+  env.failReadsOf(file(), EIO);
+  SummaryCache unreadable(env, file(), "/root");
+  EXPECT_EQ(unreadable.find("a/1.ics", one), nullptr);
+  unreadable.record("a/2.ics", one, spanning(2, 2));
+  unreadable.save(false);
+  EXPECT_NE(readFile(file()).find("a/2.ics"), std::string::npos);
+
+  testing::MemoryEnv other;
+  other.writeFile(file(), std::string(SummaryCache::maxCacheBytes + 1, 'x'));
+  SummaryCache huge(other, file(), "/root");
+  EXPECT_EQ(huge.find("a/1.ics", one), nullptr);
+  huge.save(true);
+  EXPECT_LT(other.contents(file())->size(), 100u);
 }
 
 }  // namespace

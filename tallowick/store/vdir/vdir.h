@@ -3,12 +3,16 @@
 // whose subdirectories are collections, each holding one item per .ics file
 // and optionally a `displayname` file with its title.
 
+#include "tallowick/store/vdir/layer.h"
+
 #include <sys/stat.h>
 
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "tallowick/store/vdir/env.h"
 
 namespace tallowick::ical {
 
@@ -19,7 +23,7 @@ struct Collection {
 
 // Subdirectories of `root` whose names do not start with a dot, in byte order
 // of name. A missing or unreadable root has none.
-std::vector<Collection> listCollections(const std::string& root);
+std::vector<Collection> listCollections(Env& env, const std::string& root);
 
 // What identifies one version of a file on disk. Any write changes ctime, even
 // one that puts size and mtime back.
@@ -40,7 +44,7 @@ struct Item {
 };
 
 // The stamp of the file at `path` (symbolic links followed), if it exists.
-std::optional<FileStamp> stampOf(const std::string& path);
+std::optional<FileStamp> stampOf(Env& env, const std::string& path);
 
 // The regular files in `directory` whose names end in exactly ".ics", in byte
 // order of name, found in two steps: the directory is read first, then each
@@ -50,7 +54,7 @@ std::optional<FileStamp> stampOf(const std::string& path);
 class ItemScan {
  public:
   // Reads the names; a missing or unreadable directory has none.
-  explicit ItemScan(const std::string& directory);
+  ItemScan(Env& env, const std::string& directory);
   ItemScan(ItemScan&& other) noexcept;
   ItemScan& operator=(ItemScan&&) = delete;
   ~ItemScan();
@@ -70,13 +74,11 @@ class ItemScan {
     Item item;
     bool isFile = false;
   };
+  Env* env_;
   int directory_ = -1;
-  std::string names_;                   // each name followed by a NUL, in byte order
+  std::string names_;                // each name followed by a NUL, in byte order
   std::vector<size_t> nameOffsets_;  // where each name starts in names_
   std::vector<Found> found_;
 };
-
-// Both steps at once, on this thread.
-std::vector<Item> listItems(const std::string& directory);
 
 }  // namespace tallowick::ical

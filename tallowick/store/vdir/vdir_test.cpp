@@ -22,6 +22,12 @@ std::vector<std::string> namesOf(const std::vector<Item>& items) {
   return names;
 }
 
+std::vector<Item> listItems(const std::string& directory) {
+  ItemScan scan(defaultEnv(), directory);
+  scan.stat(0, scan.size());
+  return scan.take();
+}
+
 TEST(ItemScan, ListsRegularIcsFilesInByteOrderFollowingLinks) {
   TempDir dir;
   const std::string c = dir.path() + "/c";
@@ -53,7 +59,7 @@ TEST(ItemScan, RangesTakenOnTwoThreadsInAnyOrderGiveTheSameItems) {
   const std::vector<Item> expected = listItems(dir.path());
   ASSERT_EQ(expected.size(), 1000u);
 
-  ItemScan scan(dir.path());
+  ItemScan scan(defaultEnv(), dir.path());
   ASSERT_EQ(scan.size(), 1000u);
   std::vector<size_t> starts;
   for (size_t begin = 0; begin < scan.size(); begin += 7) starts.push_back(begin);

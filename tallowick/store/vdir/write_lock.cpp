@@ -5,9 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <cstring>
-#include <thread>
 
 #include "tallowick/store/calendar_store.h"
 #include "tallowick/store/vdir/atomic_file.h"
@@ -21,12 +19,12 @@ namespace {
 
 }  // namespace
 
-WriteLock::WriteLock(FileSystem& fs, const std::string& lockFile, int waitMilliseconds) : fs_(fs) {
+WriteLock::WriteLock(Env& fs, const std::string& lockFile, int waitMilliseconds) : fs_(fs) {
   if (lockFile.empty()) return;
   if (size_t slash = lockFile.rfind('/'); slash != std::string::npos && slash > 0)
-    makeDirectories(lockFile.substr(0, slash));
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMilliseconds);
-  auto pause = std::chrono::microseconds(200);
+    makeDirectories(fs_, lockFile.substr(0, slash));
+  const int64_t deadline = fs_.monotonicMicros() + int64_t{waitMilliseconds} * 1000;
+  int64_t pause = 200;
   for (;;) {
     int fd = -1;
     if (int error = fs_.open(lockFile, O_RDWR | O_CREAT, 0600, fd)) fail(lockFile, std::strerror(error));
@@ -35,7 +33,7 @@ WriteLock::WriteLock(FileSystem& fs, const std::string& lockFile, int waitMillis
       // The file may have been removed (a cleaned cache) between our open and
       // the lock; a lock on a removed file guards nothing, so start again.
       struct stat held {}, named {};
-      if (::fstat(fd, &held) == 0 && fs_.stat(lockFile, named) == 0 && held.st_dev == named.st_dev &&
+      if (fs_.fstat(fd, held) == 0 && fs_.stat(lockFile, named) == 0 && held.st_dev == named.st_dev &&
           held.st_ino == named.st_ino) {
         fd_ = fd;
         return;
@@ -45,9 +43,9 @@ WriteLock::WriteLock(FileSystem& fs, const std::string& lockFile, int waitMillis
     }
     fs_.close(fd);
     if (error != EWOULDBLOCK) fail(lockFile, std::strerror(error));
-    if (std::chrono::steady_clock::now() >= deadline) fail(lockFile, "another run of tallowick holds it");
-    std::this_thread::sleep_for(pause);
-    pause = std::min(pause * 2, std::chrono::microseconds(20000));
+    if (fs_.monotonicMicros() >= deadline) fail(lockFile, "another run of tallowick holds it");
+    fs_.sleepMicros(pause);
+    pause = std::min<int64_t>(pause * 2, 20000);
   }
 }
 

@@ -7,9 +7,11 @@
 // cache), so no sync tool or editor ever sees it. Programs that take no lock
 // are met by the compare-and-swap of the write itself.
 
+#include "tallowick/store/vdir/layer.h"
+
 #include <string>
 
-#include "tallowick/store/vdir/file_system.h"
+#include "tallowick/store/vdir/env.h"
 
 namespace tallowick::ical {
 
@@ -18,7 +20,7 @@ class WriteLock {
   // Waits up to `waitMilliseconds` for the lock at `lockFile`, creating the
   // file and its directory when missing. Throws StoreError when the lock
   // cannot be had. An empty `lockFile` locks nothing.
-  WriteLock(FileSystem& fs, const std::string& lockFile, int waitMilliseconds = defaultWaitMilliseconds);
+  WriteLock(Env& fs, const std::string& lockFile, int waitMilliseconds = defaultWaitMilliseconds);
   ~WriteLock();
   WriteLock(const WriteLock&) = delete;
   WriteLock& operator=(const WriteLock&) = delete;
@@ -27,7 +29,7 @@ class WriteLock {
   static constexpr int defaultWaitMilliseconds = 10000;
 
  private:
-  FileSystem& fs_;
+  Env& fs_;
   int fd_ = -1;
 };
 

@@ -43,8 +43,8 @@ class AccessRequestTest : public ::testing::Test {
 TEST_F(AccessRequestTest, UndecidedAsksAndRecordsTheAnswer) {
   EXPECT_TRUE(request(PromptAnswer::granted).first);
   EXPECT_EQ(prompts, 1);
-  EXPECT_EQ(readAccessState(file(), EntityType::reminder), auth_status::fullAccess);
-  EXPECT_EQ(readAccessState(file(), EntityType::event), auth_status::notDetermined);
+  EXPECT_EQ(readAccessState(defaultEnv(), file(), EntityType::reminder), auth_status::fullAccess);
+  EXPECT_EQ(readAccessState(defaultEnv(), file(), EntityType::event), auth_status::notDetermined);
   // Decided now: answered at once.
   EXPECT_TRUE(request(PromptAnswer::refused).first);
   EXPECT_EQ(prompts, 1);
@@ -54,7 +54,7 @@ TEST_F(AccessRequestTest, RefusalIsRecordedAndNobodyToAskRecordsNothing) {
   EXPECT_FALSE(request(PromptAnswer::unanswered).first);
   EXPECT_FALSE(std::filesystem::exists(file()));
   EXPECT_FALSE(request(PromptAnswer::refused).first);
-  EXPECT_EQ(readAccessState(file(), EntityType::reminder), auth_status::denied);
+  EXPECT_EQ(readAccessState(defaultEnv(), file(), EntityType::reminder), auth_status::denied);
 }
 
 TEST_F(AccessRequestTest, DecidedStatesAnswerWithoutAsking) {

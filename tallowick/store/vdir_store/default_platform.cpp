@@ -4,7 +4,6 @@
 #include <unistd.h>
 #include <uuid/uuid.h>
 
-#include <cstdio>
 #include <cstdlib>
 
 #include "tallowick/store/vdir_store/ical_store.h"
@@ -32,27 +31,9 @@ std::string freshUuid() {
   return text;
 }
 
-// libical prints its parser's complaints about a broken file
-// ("icalparser.c:786: Encountered END before BEGIN") with fprintf on stdio's
-// stderr, and offers no switch for it. A file that does not parse is simply
-// skipped here, and stderr must carry nothing but the entry's error line, so
-// stdio's stderr is pointed at a stream that drops what it is given. The
-// entry writes its line to descriptor 2 directly, and the sanitizers report
-// there too, so neither is affected.
-void quietLibical() {
-  static const bool done = [] {
-    cookie_io_functions_t discard{};
-    discard.write = [](void*, const char*, size_t size) -> ssize_t { return static_cast<ssize_t>(size); };
-    if (FILE* sink = ::fopencookie(nullptr, "w", discard)) stderr = sink;
-    return true;
-  }();
-  (void)done;
-}
-
 }  // namespace
 
 std::unique_ptr<CalendarPlatform> makeDefaultCalendarPlatform() {
-  quietLibical();
   const std::string home = homeDirectory();
   ical::IcalStoreConfig config;
   config.settingsFile = xdgDirectory("XDG_CONFIG_HOME", home + "/.config") + "/vantrel/calendar.json";
@@ -63,7 +44,6 @@ std::unique_ptr<CalendarPlatform> makeDefaultCalendarPlatform() {
   config.lockFile = cache + "/write.lock";
   config.prompt = ical::askPerson;
   config.newUuid = freshUuid;
-  config.now = currentInstant;
   return std::make_unique<ical::IcalPlatform>(std::move(config));
 }
 

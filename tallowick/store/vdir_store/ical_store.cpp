@@ -2,13 +2,10 @@
 
 #include <algorithm>
 #include <array>
-#include <ctime>
-#include <atomic>
-#include <exception>
-#include <system_error>
-#include <thread>
+#include <chrono>
 #include <tuple>
 
+#include "common/paths.h"
 #include "tallowick/store/vdir/atomic_file.h"
 #include "tallowick/store/icalendar/calendar_file.h"
 #include "tallowick/store/icalendar/ical_time.h"
@@ -38,56 +35,21 @@ bool matchesListed(const TodoItem& todo, const Reminder& listed) {
          todo.priority == listed.priority && sameDue(todo.due, listed.dueDateComponents);
 }
 
-// Runs task(0) ... task(count - 1), each once, on this thread and one more;
-// without a second thread, all on this one. The first failure is rethrown
-// once both are done.
-template <typename Task>
-void shareWork(size_t count, Task task) {
-  std::atomic<size_t> next{0};
-  auto work = [&] {
-    for (size_t i; (i = next++) < count;) task(i);
-  };
-  if (count < 2) return work();
-  std::exception_ptr failure;
-  std::thread helper;
-  try {
-    helper = std::thread([&] {
-      try {
-        work();
-      } catch (...) {
-        failure = std::current_exception();
-        next = count;
-      }
-    });
-  } catch (const std::system_error&) {
-    return work();
-  }
-  try {
-    work();
-  } catch (...) {
-    next = count;
-    helper.join();
-    throw;
-  }
-  helper.join();
-  if (failure) std::rethrow_exception(failure);
-}
+Instant nowOf(Env& env) { return Instant(std::chrono::microseconds(env.nowMicros())); }
 
 }  // namespace
 
 std::string storeRoot(const IcalStoreConfig& config, const std::optional<std::string>& configured) {
   if (!configured || configured->empty()) return config.defaultRoot;
-  const std::string& path = *configured;
-  if (path == "~" || path.rfind("~/", 0) == 0) return config.home + path.substr(1);
-  if (path[0] == '/') return path;
-  size_t slash = config.settingsFile.rfind('/');
-  return slash == std::string::npos ? path : config.settingsFile.substr(0, slash + 1) + path;
+  return vantrel::resolveSettingsPath(*configured, config.settingsFile, config.home);
 }
 
-int IcalPlatform::authorizationStatus(EntityType type) { return readAccessState(config_.settingsFile, type); }
+int IcalPlatform::authorizationStatus(EntityType type) {
+  return readAccessState(*config_.env, config_.settingsFile, type);
+}
 
 std::unique_ptr<CalendarStore> IcalPlatform::openStore() {
-  Settings settings = readSettings(config_.settingsFile);
+  Settings settings = readSettings(*config_.env, config_.settingsFile);
   std::string root = storeRoot(config_, settings.store);
   return std::make_unique<IcalStore>(config_, std::move(root), settings.defaultReminderList);
 }
@@ -96,7 +58,7 @@ IcalStore::IcalStore(IcalStoreConfig config, std::string root, std::optional<std
     : config_(std::move(config)),
       root_(std::move(root)),
       defaultListTitle_(std::move(defaultListTitle)),
-      cache_(config_.cacheFile, root_) {}
+      cache_(*config_.env, config_.cacheFile, root_) {}
 
 void IcalStore::requestFullAccessToEvents(AccessCompletion completion) {
   requestAccess(EntityType::event, std::move(completion));
@@ -107,7 +69,7 @@ void IcalStore::requestFullAccessToReminders(AccessCompletion completion) {
 }
 
 void IcalStore::requestAccess(EntityType type, AccessCompletion completion) {
-  int state = readAccessState(config_.settingsFile, type);
+  int state = readAccessState(*config_.env, config_.settingsFile, type);
   if (state != auth_status::notDetermined) {
     completion(state == auth_status::fullAccess, std::nullopt);
     return;
@@ -120,7 +82,7 @@ void IcalStore::requestAccess(EntityType type, AccessCompletion completion) {
   }
   bool granted = answer == PromptAnswer::granted;
   try {
-    recordAccessState(config_.settingsFile, type, granted, *config_.fileSystem, config_.lockFile);
+    recordAccessState(*config_.env, config_.settingsFile, type, granted, config_.lockFile);
   } catch (const StoreError& e) {
     completion(false, std::string(e.what()));
     return;
@@ -129,7 +91,7 @@ void IcalStore::requestAccess(EntityType type, AccessCompletion completion) {
 }
 
 const std::vector<Collection>& IcalStore::collections() {
-  if (!collections_) collections_ = listCollections(root_);
+  if (!collections_) collections_ = listCollections(*config_.env, root_);
   return *collections_;
 }
 
@@ -151,9 +113,10 @@ std::vector<std::vector<Item>> IcalStore::itemsOf(const std::vector<const Collec
   // are made in ranges small enough that both threads stay busy to the end,
   // whatever the sizes of the collections.
   std::vector<std::optional<ItemScan>> scans(wanted.size());
-  shareWork(wanted.size() + 1, [&](size_t i) {
+  Env& env = *config_.env;
+  env.parallelFor(wanted.size() + 1, [&](size_t i) {
     if (i == 0) cache_.load();
-    else scans[i - 1].emplace(collectionPath(wanted[i - 1]->name));
+    else scans[i - 1].emplace(env, collectionPath(wanted[i - 1]->name));
   });
   constexpr size_t namesPerRange = 256;
   struct Range {
@@ -163,7 +126,8 @@ std::vector<std::vector<Item>> IcalStore::itemsOf(const std::vector<const Collec
   std::vector<Range> ranges;
   for (std::optional<ItemScan>& scan : scans)
     for (size_t begin = 0; begin < scan->size(); begin += namesPerRange) ranges.push_back({&*scan, begin});
-  shareWork(ranges.size(), [&](size_t i) { ranges[i].scan->stat(ranges[i].begin, ranges[i].begin + namesPerRange); });
+  env.parallelFor(ranges.size(),
+                  [&](size_t i) { ranges[i].scan->stat(ranges[i].begin, ranges[i].begin + namesPerRange); });
   std::vector<std::vector<Item>> items;
   items.reserve(scans.size());
   for (std::optional<ItemScan>& scan : scans) items.push_back(scan->take());
@@ -265,9 +229,10 @@ std::unique_ptr<EventListing> IcalStore::listEvents(const EventQuery& query) {
     OccurrenceList occurrences;
   };
   std::vector<Found> found(candidates.size());
-  shareWork(candidates.size(), [&](size_t i) {
+  config_.env->parallelFor(candidates.size(), [&](size_t i) {
     const Candidate& candidate = candidates[i];
-    std::optional<std::string> bytes = readWholeFile(collectionPath(candidate.collection->name) + "/" + candidate.item->name);
+    std::optional<std::string> bytes = readWholeFile(
+        *config_.env, collectionPath(candidate.collection->name) + "/" + candidate.item->name, ParseLimits{}.bytes);
     if (!bytes) return;
     std::optional<CalendarFile> file = CalendarFile::parse(*bytes, *config_.zones);
     // Recorded under the stamp taken before reading: if the file changed in
@@ -307,7 +272,7 @@ void IcalStore::fetchReminders(const IncompleteReminderQuery& query, RemindersCo
       const FileSummary* summary = cache_.find(relative, item.stamp);
       FileSummary fresh;
       if (!summary) {
-        std::optional<std::string> bytes = readWholeFile(directory + "/" + item.name);
+        std::optional<std::string> bytes = readWholeFile(*config_.env, directory + "/" + item.name, ParseLimits{}.bytes);
         if (!bytes) continue;
         fresh = summarize(CalendarFile::parse(*bytes, *config_.zones));
         summary = &fresh;
@@ -340,10 +305,6 @@ void IcalStore::saveReminder(Reminder& reminder, bool) {
 
 namespace {
 
-std::string directoryOf(const std::string& path) {
-  size_t slash = path.rfind('/');
-  return slash == std::string::npos ? "." : path.substr(0, slash);
-}
 
 // Whether a todo as it reads from a file is what was meant to be written.
 bool readsAs(const TodoItem& todo, const Reminder& meant) {
@@ -381,10 +342,10 @@ void IcalStore::saveNew(Reminder& reminder) {
   if (std::none_of(collections().begin(), collections().end(), [&](const Collection& c) { return c.name == name; }))
     throw StoreError("No reminder list " + collectionPath(name));
   checkStorable(reminder);
-  FileSystem& fs = *config_.fileSystem;
+  Env& fs = *config_.env;
   WriteLock lock(fs, config_.lockFile);
-  removeStaleTempFiles(fs, collectionPath(name), std::time(nullptr));
-  const std::string now = utcStamp(config_.now());
+  removeStaleTempFiles(fs, collectionPath(name));
+  const std::string now = utcStamp(nowOf(fs));
   for (int attempt = 0; attempt < maxCreateAttempts; ++attempt) {
     const std::string uid = config_.newUuid();
     const std::string item = uid + ".ics";
@@ -397,7 +358,7 @@ void IcalStore::saveNew(Reminder& reminder) {
       throw StoreError("Cannot save the reminder: it would not read back as it was given");
     if (createFileExclusively(fs, path, text)) {
       reminder.identifier = name + "/" + item + "/0";
-      snapshots_[reminder.identifier] = Snapshot{path, stampOf(path).value_or(FileStamp{}), 0, reminder};
+      snapshots_[reminder.identifier] = Snapshot{path, stampOf(fs, path).value_or(FileStamp{}), 0, reminder};
       return;
     }
   }
@@ -416,20 +377,20 @@ void IcalStore::saveCompletion(Reminder& reminder) {
     throw StoreError("Cannot save " + snapshot.path + ": only completing a reminder is supported");
   if (reminder.isCompleted == before.isCompleted) return;
 
-  FileSystem& fs = *config_.fileSystem;
+  Env& fs = *config_.env;
   WriteLock lock(fs, config_.lockFile);
-  removeStaleTempFiles(fs, directoryOf(snapshot.path), std::time(nullptr));
+  removeStaleTempFiles(fs, vantrel::directoryOf(snapshot.path));
   // The listing may have come from the cache, so the file itself decides: it
   // must be the version listed and still hold that todo, open and unchanged.
   const std::string changed = snapshot.path + " changed on disk since it was read; the reminder was not saved";
-  std::optional<FileVersion> current = readVersion(fs, snapshot.path);
+  std::optional<FileVersion> current = readVersion(fs, snapshot.path, ParseLimits{}.bytes);
   if (!current || stampFrom(current->info) != snapshot.stamp) throw StoreError(changed);
   std::optional<CalendarFile> file = CalendarFile::parse(current->bytes, *config_.zones);
   std::vector<TodoItem> todos = file ? file->todos() : std::vector<TodoItem>{};
   if (snapshot.index < 0 || static_cast<size_t>(snapshot.index) >= todos.size() ||
       !matchesListed(todos[snapshot.index], before))
     throw StoreError(changed);
-  std::optional<std::string> edited = completeTodoText(current->bytes, snapshot.index, utcStamp(config_.now()));
+  std::optional<std::string> edited = completeTodoText(current->bytes, snapshot.index, utcStamp(nowOf(fs)));
   if (!edited) throw StoreError("Cannot find the reminder in " + snapshot.path + "; it was not saved");
   // The edit works on the text, the listing on libical's reading of it; where
   // the two could see different todos, the file is left alone.
@@ -438,7 +399,7 @@ void IcalStore::saveCompletion(Reminder& reminder) {
     throw StoreError("Cannot complete the reminder in " + snapshot.path +
                      " safely: the file reads differently than expected; it was not saved");
   replaceFileIfUnchanged(fs, snapshot.path, *current, *edited, changed);
-  snapshot.stamp = stampOf(snapshot.path).value_or(FileStamp{});
+  snapshot.stamp = stampOf(fs, snapshot.path).value_or(FileStamp{});
   snapshot.reminder = reminder;
 }
 

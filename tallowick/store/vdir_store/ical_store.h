@@ -12,7 +12,7 @@
 #include "tallowick/store/vdir/access_prompt.h"
 #include "tallowick/store/icalendar/calendar_file.h"
 #include "tallowick/zones/system_zones.h"
-#include "tallowick/store/vdir/file_system.h"
+#include "tallowick/store/vdir/env.h"
 #include "tallowick/store/vdir/summary_cache.h"
 #include "tallowick/store/vdir/vdir.h"
 
@@ -26,10 +26,9 @@ struct IcalStoreConfig {
   std::string home;         // expands a leading "~/" of the settings' store
   std::string cacheFile;    // per-file summaries between runs; empty: none
   std::string lockFile;     // serialises the writes of our runs; empty: none
-  FileSystem* fileSystem = &defaultFileSystem();  // what the writes go through
+  Env* env = &defaultEnv();  // every file, the clock and the listing's threads
   AccessPrompter prompt;
   std::function<std::string()> newUuid;
-  std::function<Instant()> now;
   const zones::ZoneSource* zones = &zones::systemZones();  // every conversion of a time
 };
 

@@ -8,6 +8,7 @@
 
 #include "tallowick/store/icalendar/calendar_file.h"
 #include "tallowick/store/icalendar/test_support.h"
+#include "tallowick/store/vdir/memory_env.h"
 
 namespace tallowick::ical {
 namespace {
@@ -18,6 +19,13 @@ using testing::ScopedTimeZone;
 using testing::TempDir;
 using testing::utc;
 using testing::writeFile;
+
+// The real files, with the clock stopped at noon on 2024-06-01.
+class NoonEnv : public EnvWrapper {
+ public:
+  NoonEnv() : EnvWrapper(defaultEnv()) {}
+  int64_t nowMicros() override { return utc(2024, 6, 1, 12).time_since_epoch().count(); }
+};
 
 class IcalStoreTest : public ::testing::Test {
  protected:
@@ -30,7 +38,7 @@ class IcalStoreTest : public ::testing::Test {
     c.lockFile = dir.path() + "/cache/vantrel/write.lock";
     c.prompt = [](EntityType) { return PromptAnswer::unanswered; };
     c.newUuid = [this] { return uuids.empty() ? std::string("fallback") : takeUuid(); };
-    c.now = [] { return utc(2024, 6, 1, 12); };
+    c.env = &noon;
     return c;
   }
   std::string takeUuid() {
@@ -61,6 +69,7 @@ class IcalStoreTest : public ::testing::Test {
   }
 
   ScopedTimeZone zone{"UTC"};
+  NoonEnv noon;
   TempDir dir;
   std::vector<std::string> uuids;
 };
@@ -544,6 +553,56 @@ TEST_F(IcalStoreTest, CompletionWritesThroughALinkAndKeepsTheFilesMode) {
   ASSERT_EQ(::stat(real.c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 07777, 0664u);
   EXPECT_TRUE(fetch(*open()).empty());
+}
+
+// The whole store on a file system in memory, whose clock moves only when
+// the test says so.
+class StoreInMemory : public ::testing::Test {
+ protected:
+  std::vector<std::string> openTitles() {
+    IcalStoreConfig c;
+    c.settingsFile = "/config/vantrel/calendar.json";
+    c.defaultRoot = "/data/calendars";
+    c.home = "/home";
+    c.cacheFile = "/cache/vantrel/calendar-index";
+    c.lockFile = "/cache/vantrel/write.lock";
+    c.env = &env;
+    std::vector<std::string> titles;
+    IcalPlatform(c).openStore()->fetchReminders({}, [&](std::optional<std::vector<Reminder>> found) {
+      for (const Reminder& r : found.value_or(std::vector<Reminder>{})) titles.push_back(r.title.value_or(""));
+    });
+    return titles;
+  }
+  static std::string todo(const std::string& title) {
+    return calendar("BEGIN:VTODO\nUID:" + title + "\nSUMMARY:" + title + "\nEND:VTODO\n");
+  }
+  testing::MemoryEnv env;
+  using Titles = std::vector<std::string>;
+};
+
+// A second edit in the same tick as the cache write, of the same size, keeps
+// the file's stamp: only a cache written strictly later may be trusted.
+TEST_F(StoreInMemory, AFileChangedInTheTickOfTheCacheWriteIsReadAgain) {
+  const std::string file = "/data/calendars/c/a.ics";
+  env.writeFile(file, todo("Milk"));
+  EXPECT_EQ(openTitles(), Titles{"Milk"});
+  env.writeFile(file, todo("Malt"));
+  EXPECT_EQ(openTitles(), Titles{"Malt"});
+  env.tick();
+  EXPECT_EQ(openTitles(), Titles{"Malt"});
+  // Now the cache is a tick younger than the file: the file is not read.
+  env.failReadsOf(file, EIO);
+  EXPECT_EQ(openTitles(), Titles{"Malt"});
+}
+
+TEST_F(StoreInMemory, FilesThatCannotBeReadAreSkippedAndTheRestListed) {
+  env.writeFile("/data/calendars/c/a.ics", todo("A"));
+  env.writeFile("/data/calendars/c/b.ics", todo("B"));
+  env.writeFile("/data/calendars/c/c.ics", todo("C") + std::string(ParseLimits{}.bytes, ' '));
+  env.failReadsOf("/data/calendars/c/a.ics", EIO);
+  env.failReadsOf("/cache/vantrel/calendar-index", EIO);
+  env.failReadsOf("/config/vantrel/calendar.json", EIO);
+  EXPECT_EQ(openTitles(), Titles{"B"});
 }
 
 }  // namespace

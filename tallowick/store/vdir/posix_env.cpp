@@ -1,4 +1,4 @@
-#include "tallowick/store/vdir/file_system.h"
+#include "tallowick/store/vdir/env.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -6,7 +6,13 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <time.h>
+
+#include <atomic>
 #include <cerrno>
+#include <exception>
+#include <system_error>
+#include <thread>
 
 #include "common/read_fd.h"
 
@@ -15,7 +21,7 @@ namespace {
 
 int result(int returned) { return returned == 0 ? 0 : errno; }
 
-class PosixFileSystem : public FileSystem {
+class PosixEnv : public Env {
  public:
   int open(const std::string& path, int flags, mode_t mode, int& fd) override {
     do fd = ::open(path.c_str(), flags | O_CLOEXEC, mode);
@@ -43,17 +49,21 @@ class PosixFileSystem : public FileSystem {
     return result(::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS));
   }
 
-  int readFile(const std::string& path, std::string& bytes, struct stat& info) override {
+  int fstat(int fd, struct stat& info) override { return result(::fstat(fd, &info)); }
+
+  int readFile(const std::string& path, std::string& bytes, struct stat& info, size_t limit) override {
     int fd = -1;
     // Non-blocking, so a FIFO put where a file was expected cannot hang us.
     if (int error = open(path, O_RDONLY | O_NONBLOCK, 0, fd)) return error;
     int error = 0;
     if (::fstat(fd, &info) != 0) error = errno;
     else if (!S_ISREG(info.st_mode)) error = EINVAL;
+    else if (static_cast<uint64_t>(info.st_size) > limit) error = EFBIG;
     if (error == 0) {
       bytes.clear();
+      // The size is a hint only: the file may grow or shrink while it is read.
       bytes.reserve(static_cast<size_t>(info.st_size));
-      error = vantrel::readToEnd(fd, bytes);
+      error = vantrel::readToEnd(fd, bytes, limit);
     }
     // The status after the read, so a write that ended during it shows.
     if (error == 0 && ::fstat(fd, &info) != 0) error = errno;
@@ -92,6 +102,28 @@ class PosixFileSystem : public FileSystem {
     return 0;
   }
 
+  int openDirectory(const std::string& path, int& handle) override {
+    return open(path, O_RDONLY | O_DIRECTORY, 0, handle);
+  }
+
+  // statx with just these fields, and without syncing with a network server,
+  // is the cheapest status call there is.
+  int statAt(int directory, const char* name, struct stat& info) override {
+    struct statx x {};
+    constexpr unsigned mask = STATX_TYPE | STATX_MODE | STATX_SIZE | STATX_MTIME | STATX_CTIME | STATX_INO;
+    if (::statx(directory, name, AT_STATX_DONT_SYNC, mask, &x) != 0 || (x.stx_mask & mask) != mask)
+      return result(::fstatat(directory, name, &info, 0));
+    info = {};
+    info.st_mode = x.stx_mode;
+    info.st_size = static_cast<off_t>(x.stx_size);
+    info.st_ino = x.stx_ino;
+    info.st_mtim = {static_cast<time_t>(x.stx_mtime.tv_sec), static_cast<long>(x.stx_mtime.tv_nsec)};
+    info.st_ctim = {static_cast<time_t>(x.stx_ctime.tv_sec), static_cast<long>(x.stx_ctime.tv_nsec)};
+    return 0;
+  }
+
+  int closeDirectory(int handle) override { return close(handle); }
+
   int flock(int fd, int operation) override {
     int r;
     do r = ::flock(fd, operation);
@@ -106,12 +138,60 @@ class PosixFileSystem : public FileSystem {
     ::close(fd);
     return error;
   }
+
+  int64_t nowMicros() override { return microsOf(CLOCK_REALTIME); }
+  int64_t monotonicMicros() override { return microsOf(CLOCK_MONOTONIC); }
+  void sleepMicros(int64_t micros) override {
+    struct timespec left {static_cast<time_t>(micros / 1000000), static_cast<long>(micros % 1000000) * 1000};
+    while (::nanosleep(&left, &left) != 0 && errno == EINTR) {
+    }
+  }
+
+  // This thread and one more: the machines the helper runs on have a few
+  // cores, and a listing is mostly status calls and parsing.
+  void parallelFor(size_t count, const std::function<void(size_t)>& task) override {
+    std::atomic<size_t> next{0};
+    auto work = [&] {
+      for (size_t i; (i = next++) < count;) task(i);
+    };
+    if (count < 2) return work();
+    std::exception_ptr failure;
+    std::thread helper;
+    try {
+      helper = std::thread([&] {
+        try {
+          work();
+        } catch (...) {
+          failure = std::current_exception();
+          next = count;
+        }
+      });
+    } catch (const std::system_error&) {
+      return work();
+    }
+    try {
+      work();
+    } catch (...) {
+      next = count;
+      helper.join();
+      throw;
+    }
+    helper.join();
+    if (failure) std::rethrow_exception(failure);
+  }
+
+ private:
+  static int64_t microsOf(clockid_t clock) {
+    struct timespec now {};
+    ::clock_gettime(clock, &now);
+    return static_cast<int64_t>(now.tv_sec) * 1000000 + now.tv_nsec / 1000;
+  }
 };
 
 }  // namespace
 
-FileSystem& defaultFileSystem() {
-  static PosixFileSystem instance;
+Env& defaultEnv() {
+  static PosixEnv instance;
   return instance;
 }
 

@@ -3,21 +3,23 @@
 // fails with a chosen errno, or runs a hook just before it (to play another
 // writer at that exact moment). It records the steps it was asked to take.
 
+#include "tallowick/store/vdir/layer.h"
+
 #include <errno.h>
 
 #include <functional>
 #include <string>
 #include <vector>
 
-#include "tallowick/store/vdir/file_system.h"
+#include "tallowick/store/vdir/env.h"
 
 namespace tallowick::ical::testing {
 
 enum class Step { open, write, fsync, close, fchmod, fchown, rename, link, unlink };
 
-class FaultyFileSystem : public FileSystemWrapper {
+class FaultyEnv : public EnvWrapper {
  public:
-  FaultyFileSystem() : FileSystemWrapper(defaultFileSystem()) {}
+  FaultyEnv() : EnvWrapper(defaultEnv()) {}
 
   // The `nth` call (from 1) of `step` fails with `error` instead of running.
   void failOn(Step step, int error, int nth = 1) {
@@ -37,48 +39,48 @@ class FaultyFileSystem : public FileSystemWrapper {
 
   int open(const std::string& path, int flags, mode_t mode, int& fd) override {
     if (int e = enter(Step::open)) return e;
-    return FileSystemWrapper::open(path, flags, mode, fd);
+    return EnvWrapper::open(path, flags, mode, fd);
   }
   int write(int fd, std::string_view bytes) override {
     if (int e = enter(Step::write)) return e;
     if (bytes.size() > spaceLeft_) {
-      FileSystemWrapper::write(fd, bytes.substr(0, spaceLeft_));
+      EnvWrapper::write(fd, bytes.substr(0, spaceLeft_));
       spaceLeft_ = 0;
       return ENOSPC;
     }
     spaceLeft_ -= bytes.size();
-    return FileSystemWrapper::write(fd, bytes);
+    return EnvWrapper::write(fd, bytes);
   }
   int fsync(int fd) override {
     if (int e = enter(Step::fsync)) return e;
-    return FileSystemWrapper::fsync(fd);
+    return EnvWrapper::fsync(fd);
   }
   int close(int fd) override {
     if (int e = enter(Step::close)) {
-      FileSystemWrapper::close(fd);  // the descriptor is gone either way
+      EnvWrapper::close(fd);  // the descriptor is gone either way
       return e;
     }
-    return FileSystemWrapper::close(fd);
+    return EnvWrapper::close(fd);
   }
   int fchmod(int fd, mode_t mode) override {
     if (int e = enter(Step::fchmod)) return e;
-    return FileSystemWrapper::fchmod(fd, mode);
+    return EnvWrapper::fchmod(fd, mode);
   }
   int fchown(int fd, uid_t owner, gid_t group) override {
     if (int e = enter(Step::fchown)) return e;
-    return FileSystemWrapper::fchown(fd, owner, group);
+    return EnvWrapper::fchown(fd, owner, group);
   }
   int rename(const std::string& from, const std::string& to, unsigned flags) override {
     if (int e = enter(Step::rename)) return e;
-    return FileSystemWrapper::rename(from, to, flags);
+    return EnvWrapper::rename(from, to, flags);
   }
   int link(const std::string& from, const std::string& to) override {
     if (int e = enter(Step::link)) return e;
-    return FileSystemWrapper::link(from, to);
+    return EnvWrapper::link(from, to);
   }
   int unlink(const std::string& path) override {
     if (int e = enter(Step::unlink)) return e;
-    return FileSystemWrapper::unlink(path);
+    return EnvWrapper::unlink(path);
   }
 
  private:
