@@ -100,12 +100,6 @@ bool canonicallyEqual(std::string_view a, std::string_view b) {
   return toNfc(a) == toNfc(b);
 }
 
-bool canonicallyContains(std::string_view haystack, std::string_view needle) {
-  if (haystack.find(needle) != std::string_view::npos) return true;
-  if (isAscii(haystack) && isAscii(needle)) return false;
-  return toNfc(haystack).find(toNfc(needle)) != std::string::npos;
-}
-
 size_t graphemeCount(std::string_view text) {
   if (isAscii(text) && text.find('\r') == std::string_view::npos) return text.size();
   GraphemeWalker walker(text);

@@ -14,9 +14,6 @@ namespace vantrel::text {
 // bytewise without normalising.
 bool canonicallyEqual(std::string_view a, std::string_view b);
 
-// Whether `needle` occurs in `haystack`, both taken in NFC.
-bool canonicallyContains(std::string_view haystack, std::string_view needle);
-
 std::string toNfc(std::string_view text);
 
 // Number of user-perceived characters.

@@ -94,17 +94,6 @@ OccurrenceList CalendarFile::occurrenceList(Instant start, Instant end) const {
 
 EventSpan CalendarFile::eventSpan() const { return ical::eventSpan(root_.get(), *zones_); }
 
-bool sameDue(const std::optional<DateComponents>& a, const std::optional<DateComponents>& b) {
-  if (!a || !b) return !a && !b;
-  return a->year == b->year && a->month == b->month && a->day == b->day && a->hour == b->hour &&
-         a->minute == b->minute && a->second == b->second && a->timeZone == b->timeZone;
-}
-
-bool TodoItem::operator==(const TodoItem& o) const {
-  return index == o.index && title == o.title && notes == o.notes && sameDue(due, o.due) &&
-         isCompleted == o.isCompleted && isCancelled == o.isCancelled && priority == o.priority;
-}
-
 std::vector<TodoItem> CalendarFile::todos() const {
   std::vector<TodoItem> items;
   FileClocks clocks(root_.get(), *zones_);

@@ -15,25 +15,10 @@
 
 #include "tallowick/store/calendar_store.h"
 #include "tallowick/store/icalendar/event_expansion.h"
+#include "tallowick/store/icalendar/todo_item.h"
 #include "tallowick/zones/zone_source.h"
 
 namespace tallowick::ical {
-
-// One VTODO, without its list. `index` counts the file's VTODOs from 0 in
-// file order; it finds the same todo again in the same bytes.
-struct TodoItem {
-  int index = 0;
-  std::optional<std::string> title;
-  std::optional<std::string> notes;
-  std::optional<DateComponents> due;
-  bool isCompleted = false;  // STATUS:COMPLETED or a COMPLETED property
-  bool isCancelled = false;
-  int64_t priority = 0;
-  bool operator==(const TodoItem& other) const;
-};
-
-// Whether two due dates name the same fields (both absent counts as the same).
-bool sameDue(const std::optional<DateComponents>& a, const std::optional<DateComponents>& b);
 
 // What a file may hold and still be parsed, judged from its text before
 // libical sees it: shapes no calendar program writes and that make libical's

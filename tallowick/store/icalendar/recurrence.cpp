@@ -78,7 +78,6 @@ class Expansion {
     }
   }
 
-  bool uniformForTest() const { return uniform(); }
 
   // The index of the period to go to so that the `n`-th occurrence (1 is
   // DTSTART) is in it or after it, when the rule is uniform.

@@ -4,7 +4,7 @@
 
 #include "tallowick/store/icalendar/test_support.h"
 #include "tallowick/store/vdir/settings.h"
-#include "tallowick/store/vdir_store/ical_store.h"
+#include "tallowick/store/vdir_store/vdir_store.h"
 
 namespace tallowick::ical {
 namespace {
@@ -19,14 +19,14 @@ class AccessRequestTest : public ::testing::Test {
   // Asks for reminder access and returns (granted, error), counting prompts
   // and completion calls.
   std::pair<bool, std::optional<std::string>> request(PromptAnswer answer, std::string settingsFile = "") {
-    IcalStoreConfig config;
+    VdirStoreConfig config;
     config.settingsFile = settingsFile.empty() ? file() : settingsFile;
     config.defaultRoot = dir.path() + "/calendars";
     config.prompt = [this, answer](EntityType) {
       ++prompts;
       return answer;
     };
-    auto store = IcalPlatform(config).openStore();
+    auto store = VdirPlatform(config).openStore();
     std::pair<bool, std::optional<std::string>> result;
     int calls = 0;
     store->requestFullAccessToReminders([&](bool granted, std::optional<std::string> error) {

@@ -6,7 +6,7 @@
 
 #include <cstdlib>
 
-#include "tallowick/store/vdir_store/ical_store.h"
+#include "tallowick/store/vdir_store/vdir_store.h"
 
 namespace tallowick {
 namespace {
@@ -35,7 +35,7 @@ std::string freshUuid() {
 
 std::unique_ptr<CalendarPlatform> makeDefaultCalendarPlatform() {
   const std::string home = homeDirectory();
-  ical::IcalStoreConfig config;
+  ical::VdirStoreConfig config;
   config.settingsFile = xdgDirectory("XDG_CONFIG_HOME", home + "/.config") + "/vantrel/calendar.json";
   config.defaultRoot = xdgDirectory("XDG_DATA_HOME", home + "/.local/share") + "/calendars";
   config.home = home;
@@ -44,7 +44,7 @@ std::unique_ptr<CalendarPlatform> makeDefaultCalendarPlatform() {
   config.lockFile = cache + "/write.lock";
   config.prompt = ical::askPerson;
   config.newUuid = freshUuid;
-  return std::make_unique<ical::IcalPlatform>(std::move(config));
+  return std::make_unique<ical::VdirPlatform>(std::move(config));
 }
 
 }  // namespace tallowick

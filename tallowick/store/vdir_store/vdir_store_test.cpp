@@ -1,4 +1,4 @@
-#include "tallowick/store/vdir_store/ical_store.h"
+#include "tallowick/store/vdir_store/vdir_store.h"
 
 #include <gtest/gtest.h>
 #include <fcntl.h>
@@ -27,10 +27,10 @@ class NoonEnv : public EnvWrapper {
   int64_t nowMicros() override { return utc(2024, 6, 1, 12).time_since_epoch().count(); }
 };
 
-class IcalStoreTest : public ::testing::Test {
+class VdirStoreTest : public ::testing::Test {
  protected:
-  IcalStoreConfig config() {
-    IcalStoreConfig c;
+  VdirStoreConfig config() {
+    VdirStoreConfig c;
     c.settingsFile = dir.path() + "/config/vantrel/calendar.json";
     c.defaultRoot = root();
     c.home = dir.path();
@@ -53,7 +53,7 @@ class IcalStoreTest : public ::testing::Test {
     for (const Event& e : open()->events({start, end})) titles.push_back(e.title.value_or(""));
     return titles;
   }
-  std::unique_ptr<CalendarStore> open() { return IcalPlatform(config()).openStore(); }
+  std::unique_ptr<CalendarStore> open() { return VdirPlatform(config()).openStore(); }
 
   std::vector<Reminder> fetch(CalendarStore& store, std::optional<std::vector<Calendar>> lists = std::nullopt) {
     std::vector<Reminder> out;
@@ -76,7 +76,7 @@ class IcalStoreTest : public ::testing::Test {
 
 const std::string openTodo = calendar("BEGIN:VTODO\nUID:t1\nSUMMARY:Buy milk\nPRIORITY:1\nEND:VTODO\n");
 
-TEST_F(IcalStoreTest, CollectionsInByteOrderTitledByDisplaynameOrDirectoryName) {
+TEST_F(VdirStoreTest, CollectionsInByteOrderTitledByDisplaynameOrDirectoryName) {
   writeFile(root() + "/work/displayname", "Work Stuff\nsecond line\n");
   writeFile(root() + "/Zed/a.ics", openTodo);
   writeFile(root() + "/home/displayname", "");
@@ -91,14 +91,14 @@ TEST_F(IcalStoreTest, CollectionsInByteOrderTitledByDisplaynameOrDirectoryName) 
   EXPECT_EQ(calendars[2].title, "Work Stuff");
 }
 
-TEST_F(IcalStoreTest, MissingRootIsAnEmptyStore) {
+TEST_F(VdirStoreTest, MissingRootIsAnEmptyStore) {
   auto store = open();
   EXPECT_TRUE(store->calendars(EntityType::event).empty());
   EXPECT_TRUE(store->events({utc(2024, 1, 1), utc(2025, 1, 1)}).empty());
   EXPECT_TRUE(fetch(*store).empty());
 }
 
-TEST_F(IcalStoreTest, EventsOfAllCollectionsInChronologicalOrderMalformedFilesSkipped) {
+TEST_F(VdirStoreTest, EventsOfAllCollectionsInChronologicalOrderMalformedFilesSkipped) {
   writeFile(root() + "/a/late.ics", calendar("BEGIN:VEVENT\nUID:1\nSUMMARY:Late\nDTSTART:20240502T090000Z\nEND:VEVENT\n"));
   writeFile(root() + "/a/broken.ics", "garbage\x01\x02 that is no calendar");
   writeFile(root() + "/a/notes.txt", calendar("BEGIN:VEVENT\nUID:3\nDTSTART:20240501T090000Z\nEND:VEVENT\n"));
@@ -123,7 +123,7 @@ TEST_F(IcalStoreTest, EventsOfAllCollectionsInChronologicalOrderMalformedFilesSk
 // Files in shuffled start order, several events per start: the listing is
 // by start, and events that start together keep the order of the store
 // (collection, file name, then the file's own order).
-TEST_F(IcalStoreTest, EventsStartingTogetherKeepStoreOrderWhateverTheShuffle) {
+TEST_F(VdirStoreTest, EventsStartingTogetherKeepStoreOrderWhateverTheShuffle) {
   std::mt19937 random(7);
   std::vector<int> hours(24);
   for (int i = 0; i < 24; ++i) hours[i] = i;
@@ -147,7 +147,7 @@ TEST_F(IcalStoreTest, EventsStartingTogetherKeepStoreOrderWhateverTheShuffle) {
   EXPECT_EQ(titlesIn(utc(2024, 5, 1), utc(2024, 5, 2)), titles);
 }
 
-TEST_F(IcalStoreTest, FetchesIncompleteTodosOfAllListsOrOfTheGivenOnes) {
+TEST_F(VdirStoreTest, FetchesIncompleteTodosOfAllListsOrOfTheGivenOnes) {
   writeFile(root() + "/a/1.ics", openTodo);
   writeFile(root() + "/a/2.ics", calendar("BEGIN:VTODO\nUID:t2\nSTATUS:COMPLETED\nEND:VTODO\n"));
   writeFile(root() + "/a/3.ics", "BEGIN:VCALENDAR\nthis is broken");
@@ -166,7 +166,7 @@ TEST_F(IcalStoreTest, FetchesIncompleteTodosOfAllListsOrOfTheGivenOnes) {
   EXPECT_EQ(onlyB[0].title, "Call");
 }
 
-TEST_F(IcalStoreTest, CompletionKeepsXPropertiesAndAlarmsByteForByte) {
+TEST_F(VdirStoreTest, CompletionKeepsXPropertiesAndAlarmsByteForByte) {
   const std::string original =
       "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//x//EN\r\nBEGIN:VTODO\r\nUID:t1\r\nSUMMARY:Buy milk\r\n"
       "X-EVOLUTION-COLOR:#ff0000\r\nBEGIN:VALARM\r\nACTION:DISPLAY\r\nTRIGGER:-PT5M\r\nDESCRIPTION:Soon\r\n"
@@ -186,7 +186,7 @@ TEST_F(IcalStoreTest, CompletionKeepsXPropertiesAndAlarmsByteForByte) {
   EXPECT_EQ(namesIn(root() + "/a"), std::vector<std::string>{"1.ics"});
 }
 
-TEST_F(IcalStoreTest, FileChangedSinceItWasReadIsNotOverwritten) {
+TEST_F(VdirStoreTest, FileChangedSinceItWasReadIsNotOverwritten) {
   writeFile(root() + "/a/1.ics", openTodo);
   auto store = open();
   auto reminders = fetch(*store);
@@ -203,7 +203,7 @@ TEST_F(IcalStoreTest, FileChangedSinceItWasReadIsNotOverwritten) {
   EXPECT_EQ(readFile(root() + "/a/1.ics"), edited);
 }
 
-TEST_F(IcalStoreTest, ChangesOtherThanCompletionAreRefused) {
+TEST_F(VdirStoreTest, ChangesOtherThanCompletionAreRefused) {
   writeFile(root() + "/a/1.ics", openTodo);
   auto store = open();
   auto reminders = fetch(*store);
@@ -212,7 +212,7 @@ TEST_F(IcalStoreTest, ChangesOtherThanCompletionAreRefused) {
   EXPECT_EQ(readFile(root() + "/a/1.ics"), openTodo);
 }
 
-TEST_F(IcalStoreTest, NewReminderIsANewFileThatReadsBack) {
+TEST_F(VdirStoreTest, NewReminderIsANewFileThatReadsBack) {
   writeFile(root() + "/a/displayname", "Errands");
   uuids = {"11111111-2222-4333-8444-555555555555"};
   auto store = open();
@@ -239,7 +239,7 @@ TEST_F(IcalStoreTest, NewReminderIsANewFileThatReadsBack) {
   EXPECT_EQ(fetched[0].calendar->title, "Errands");
 }
 
-TEST_F(IcalStoreTest, NewReminderNeverReplacesAFileOfTheSameName) {
+TEST_F(VdirStoreTest, NewReminderNeverReplacesAFileOfTheSameName) {
   writeFile(root() + "/a/taken.ics", openTodo);
   uuids = {"taken", "free"};
   auto store = open();
@@ -264,7 +264,7 @@ TEST_F(IcalStoreTest, NewReminderNeverReplacesAFileOfTheSameName) {
   EXPECT_EQ(again.identifier, "");
 }
 
-TEST_F(IcalStoreTest, SettingsChooseTheStoreAndTheDefaultList) {
+TEST_F(VdirStoreTest, SettingsChooseTheStoreAndTheDefaultList) {
   writeFile(config().settingsFile, R"({"store": "~/elsewhere", "defaultReminderList": "Inbox"})");
   writeFile(dir.path() + "/elsewhere/x/displayname", "Inbox");
   writeFile(dir.path() + "/elsewhere/w/displayname", "Work");
@@ -283,7 +283,7 @@ std::string event(const std::string& title, const std::string& start) {
   return calendar("BEGIN:VEVENT\nUID:" + title + "\nSUMMARY:" + title + "\nDTSTART:" + start + "\nEND:VEVENT\n");
 }
 
-TEST_F(IcalStoreTest, CacheNeverHidesAnEditAnAdditionOrARemoval) {
+TEST_F(VdirStoreTest, CacheNeverHidesAnEditAnAdditionOrARemoval) {
   const std::string a = root() + "/c/a.ics";
   writeFile(a, event("Alpha", "20240801T090000Z"));
   writeFile(root() + "/c/later.ics", event("Later", "20240901T090000Z"));
@@ -310,7 +310,7 @@ TEST_F(IcalStoreTest, CacheNeverHidesAnEditAnAdditionOrARemoval) {
 // A store of rules that end far off or long ago, in zones and as dates, with
 // overrides: listing any window with the cache gives the bytes listing it
 // without one gives.
-TEST_F(IcalStoreTest, WarmCacheListsExactlyWhatAColdRunLists) {
+TEST_F(VdirStoreTest, WarmCacheListsExactlyWhatAColdRunLists) {
   ScopedTimeZone local("Europe/Berlin");
   std::mt19937 random(11);
   auto pick = [&](int low, int high) { return std::uniform_int_distribution<int>(low, high)(random); };
@@ -342,10 +342,10 @@ TEST_F(IcalStoreTest, WarmCacheListsExactlyWhatAColdRunLists) {
     writeFile(root() + "/c/e" + std::to_string(i) + ".ics", calendar(body));
   }
   auto list = [&](bool cached, Instant start, Instant end) {
-    IcalStoreConfig c = config();
+    VdirStoreConfig c = config();
     if (!cached) c.cacheFile.clear();
     std::string out;
-    for (const Event& e : IcalPlatform(c).openStore()->events({start, end}))
+    for (const Event& e : VdirPlatform(c).openStore()->events({start, end}))
       out += e.title.value_or("") + " " + std::to_string(e.startDate->time_since_epoch().count()) + " " +
              std::to_string(e.endDate->time_since_epoch().count()) + (e.isAllDay ? " all-day\n" : "\n");
     return out;
@@ -360,7 +360,7 @@ TEST_F(IcalStoreTest, WarmCacheListsExactlyWhatAColdRunLists) {
   EXPECT_NE(list(true, utc(2500, 6, 1), utc(2500, 6, 30)).find("Yearly 600"), std::string::npos);
 }
 
-TEST_F(IcalStoreTest, DamagedCacheIsRebuiltSilently) {
+TEST_F(VdirStoreTest, DamagedCacheIsRebuiltSilently) {
   writeFile(root() + "/c/a.ics", event("Alpha", "20240501T090000Z"));
   writeFile(root() + "/c/t.ics", openTodo);
   writeFile(cacheFile(), "vantrel-calendar-index 1\n" + root() + "\nc/a.ics\t1\t2\t3");
@@ -391,7 +391,7 @@ std::vector<std::string> titlesOf(const std::vector<Reminder>& reminders) {
   return titles;
 }
 
-TEST_F(IcalStoreTest, CachedRemindersFollowEditsCompletionsAdditionsAndRemovals) {
+TEST_F(VdirStoreTest, CachedRemindersFollowEditsCompletionsAdditionsAndRemovals) {
   writeFile(root() + "/l/a.ics", todo("Aaaa", "DESCRIPTION:old notes\nPRIORITY:1\n"));
   writeFile(root() + "/l/b.ics", todo("Bbbb"));
   EXPECT_EQ(titlesOf(fetch(*open())), (std::vector<std::string>{"Aaaa", "Bbbb"}));
@@ -412,7 +412,7 @@ TEST_F(IcalStoreTest, CachedRemindersFollowEditsCompletionsAdditionsAndRemovals)
   EXPECT_EQ(later[0].dueDateComponents->minute, 30);
 }
 
-TEST_F(IcalStoreTest, CompletingACachedReminderChecksTheFileItself) {
+TEST_F(VdirStoreTest, CompletingACachedReminderChecksTheFileItself) {
   const std::string path = root() + "/l/a.ics";
   writeFile(path, todo("Aaaa"));
   fetch(*open());  // leaves the summary in the cache
@@ -434,7 +434,7 @@ TEST_F(IcalStoreTest, CompletingACachedReminderChecksTheFileItself) {
   EXPECT_TRUE(fetch(*open()).empty());
 }
 
-TEST_F(IcalStoreTest, TextsWithBlanksAtTheEndsComeBackFromFileAndCacheAndComplete) {
+TEST_F(VdirStoreTest, TextsWithBlanksAtTheEndsComeBackFromFileAndCacheAndComplete) {
   writeFile(root() + "/l/a.ics", calendar("BEGIN:VTODO\nUID:t\nSUMMARY:Call Bob \nDESCRIPTION:   \nEND:VTODO\n"
                                           "BEGIN:VEVENT\nUID:e\nSUMMARY: Bastille Day\nDTSTART:20240714T100000Z\n"
                                           "END:VEVENT\n"));
@@ -463,7 +463,7 @@ std::string saveError(CalendarStore& store, Reminder& reminder) {
   return "";
 }
 
-TEST_F(IcalStoreTest, NewReminderThatACalendarFileCannotHoldIsRefusedAndNothingWritten) {
+TEST_F(VdirStoreTest, NewReminderThatACalendarFileCannotHoldIsRefusedAndNothingWritten) {
   writeFile(root() + "/a/displayname", "Errands");
   auto store = open();
   auto attempt = [&](auto change) {
@@ -492,7 +492,7 @@ TEST_F(IcalStoreTest, NewReminderThatACalendarFileCannotHoldIsRefusedAndNothingW
   EXPECT_EQ(namesIn(root() + "/a"), std::vector<std::string>{"displayname"});
 }
 
-TEST_F(IcalStoreTest, NewReminderKeepsTabsLineFeedsAndTheEdgesOfTheYearRange) {
+TEST_F(VdirStoreTest, NewReminderKeepsTabsLineFeedsAndTheEdgesOfTheYearRange) {
   writeFile(root() + "/a/displayname", "Errands");
   uuids = {"u1", "u2"};
   auto store = open();
@@ -517,7 +517,7 @@ TEST_F(IcalStoreTest, NewReminderKeepsTabsLineFeedsAndTheEdgesOfTheYearRange) {
   EXPECT_EQ(fetched[1].dueDateComponents->year, 1);
 }
 
-TEST_F(IcalStoreTest, CompletionNeverMarksATodoOtherThanTheOneListed) {
+TEST_F(VdirStoreTest, CompletionNeverMarksATodoOtherThanTheOneListed) {
   // Lines that a plain text scan and libical may read differently.
   for (std::string begin : {"BEGIN: VTODO", "BEGIN;X-A=1:VTODO", "BEGIN :VTODO", "begin:vtodo", "BEGIN:VTODO "}) {
     const std::string text = calendar("BEGIN:VTODO\nUID:1\nSUMMARY:First\nEND:VTODO\n" + begin +
@@ -536,7 +536,7 @@ TEST_F(IcalStoreTest, CompletionNeverMarksATodoOtherThanTheOneListed) {
   }
 }
 
-TEST_F(IcalStoreTest, CompletionWritesThroughALinkAndKeepsTheFilesMode) {
+TEST_F(VdirStoreTest, CompletionWritesThroughALinkAndKeepsTheFilesMode) {
   const std::string real = dir.path() + "/shared/todo.ics";
   writeFile(real, openTodo);
   ASSERT_EQ(::chmod(real.c_str(), 0664), 0);
@@ -560,7 +560,7 @@ TEST_F(IcalStoreTest, CompletionWritesThroughALinkAndKeepsTheFilesMode) {
 class StoreInMemory : public ::testing::Test {
  protected:
   std::vector<std::string> openTitles() {
-    IcalStoreConfig c;
+    VdirStoreConfig c;
     c.settingsFile = "/config/vantrel/calendar.json";
     c.defaultRoot = "/data/calendars";
     c.home = "/home";
@@ -568,7 +568,7 @@ class StoreInMemory : public ::testing::Test {
     c.lockFile = "/cache/vantrel/write.lock";
     c.env = &env;
     std::vector<std::string> titles;
-    IcalPlatform(c).openStore()->fetchReminders({}, [&](std::optional<std::vector<Reminder>> found) {
+    VdirPlatform(c).openStore()->fetchReminders({}, [&](std::optional<std::vector<Reminder>> found) {
       for (const Reminder& r : found.value_or(std::vector<Reminder>{})) titles.push_back(r.title.value_or(""));
     });
     return titles;

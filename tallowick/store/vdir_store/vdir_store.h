@@ -20,7 +20,7 @@ namespace tallowick::ical {
 
 // Everything the store takes from its surroundings, so tests can point it at
 // temporary directories and answer prompts themselves.
-struct IcalStoreConfig {
+struct VdirStoreConfig {
   std::string settingsFile;
   std::string defaultRoot;  // used when the settings name no store
   std::string home;         // expands a leading "~/" of the settings' store
@@ -34,11 +34,11 @@ struct IcalStoreConfig {
 
 // The store root: the settings' `store` ("~/" expanded; a relative path taken
 // from the settings file's directory), else the default root.
-std::string storeRoot(const IcalStoreConfig& config, const std::optional<std::string>& configured);
+std::string storeRoot(const VdirStoreConfig& config, const std::optional<std::string>& configured);
 
-class IcalPlatform : public CalendarPlatform {
+class VdirPlatform : public CalendarPlatform {
  public:
-  explicit IcalPlatform(IcalStoreConfig config) : config_(std::move(config)) {}
+  explicit VdirPlatform(VdirStoreConfig config) : config_(std::move(config)) {}
   int authorizationStatus(EntityType type) override;
   std::unique_ptr<CalendarStore> openStore() override;
   // The full-access requests are what this store offers.
@@ -46,12 +46,12 @@ class IcalPlatform : public CalendarPlatform {
   const zones::ZoneSource& zoneSource() override { return *config_.zones; }
 
  private:
-  IcalStoreConfig config_;
+  VdirStoreConfig config_;
 };
 
-class IcalStore : public CalendarStore {
+class VdirStore : public CalendarStore {
  public:
-  IcalStore(IcalStoreConfig config, std::string root, std::optional<std::string> defaultListTitle);
+  VdirStore(VdirStoreConfig config, std::string root, std::optional<std::string> defaultListTitle);
 
   void requestFullAccessToEvents(AccessCompletion completion) override;
   void requestFullAccessToReminders(AccessCompletion completion) override;
@@ -83,7 +83,7 @@ class IcalStore : public CalendarStore {
   void saveNew(Reminder& reminder);
   void saveCompletion(Reminder& reminder);
 
-  IcalStoreConfig config_;
+  VdirStoreConfig config_;
   std::string root_;
   std::optional<std::string> defaultListTitle_;
   std::optional<std::vector<Collection>> collections_;

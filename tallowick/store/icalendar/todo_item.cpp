@@ -1,0 +1,35 @@
+#include "tallowick/store/icalendar/todo_item.h"
+
+namespace tallowick::ical {
+
+bool sameDue(const std::optional<DateComponents>& a, const std::optional<DateComponents>& b) {
+  if (!a || !b) return !a && !b;
+  return a->year == b->year && a->month == b->month && a->day == b->day && a->hour == b->hour &&
+         a->minute == b->minute && a->second == b->second && a->timeZone == b->timeZone;
+}
+
+bool TodoItem::operator==(const TodoItem& o) const {
+  return index == o.index && title == o.title && notes == o.notes && sameDue(due, o.due) &&
+         isCompleted == o.isCompleted && isCancelled == o.isCancelled && priority == o.priority;
+}
+
+bool holdsReminder(const TodoItem& todo, const Reminder& reminder) {
+  auto withSecond = [](std::optional<DateComponents> due) {
+    if (due && due->hour && !due->second) due->second = 0;
+    return due;
+  };
+  return todo.title.value_or("") == reminder.title.value_or("") && todo.notes == reminder.notes &&
+         todo.priority == reminder.priority && sameDue(withSecond(todo.due), withSecond(reminder.dueDateComponents));
+}
+
+bool onlyCompleted(const std::vector<TodoItem>& before, const std::vector<TodoItem>& after, size_t index) {
+  if (before.size() != after.size()) return false;
+  for (size_t i = 0; i < before.size(); ++i) {
+    TodoItem expected = before[i];
+    if (i == index) expected.isCompleted = true;
+    if (!(after[i] == expected)) return false;
+  }
+  return true;
+}
+
+}  // namespace tallowick::ical
