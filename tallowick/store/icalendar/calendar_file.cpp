@@ -6,7 +6,6 @@
 #include <string>
 
 #include "tallowick/store/icalendar/component_text.h"
-#include "tallowick/store/icalendar/content_lines.h"
 #include "tallowick/store/icalendar/event_expansion.h"
 #include "tallowick/store/icalendar/exact_text.h"
 #include "tallowick/store/icalendar/ical_time.h"
@@ -17,41 +16,51 @@ namespace tallowick::ical {
 
 namespace {
 
-// Whether the text stays within the limits: nesting and parameters per line.
-bool withinLimits(std::string_view bytes, const ParseLimits& limits) {
-  ContentLineReader lines(bytes);
-  ContentLine line;
-  size_t depth = 0;
-  while (lines.next(line)) {
-    if (line.parameters > limits.parametersPerLine) return false;
-    if (line.isNamed("BEGIN") && ++depth > limits.nesting) return false;
-    if (line.isNamed("END") && depth > 0) --depth;
-  }
-  return true;
-}
+// Feeds libical's parser one physical line at a time, asking the caller's
+// guard now and then whether to go on. Physical lines longer than foldAt are
+// folded (a line break and a blank inserted, which iCalendar reads as
+// nothing): libical reads a long physical line in time that grows with the
+// square of its length, a long folded one in linear time.
+constexpr size_t foldAt = 1000;
 
-// Feeds libical's parser one line at a time, asking the caller's guard now
-// and then whether to go on.
 struct Feed {
   std::string_view rest;
   const std::function<bool()>* interrupted;
   size_t lines = 0;
+  size_t column = 0;  // bytes of the current physical line handed over
   bool stopped = false;
 };
 
 char* nextLine(char* out, size_t size, void* data) {
   Feed& feed = *static_cast<Feed*>(data);
-  if (feed.rest.empty() || feed.stopped || size < 2) return nullptr;
-  if (++feed.lines % 256 == 0 && *feed.interrupted && (*feed.interrupted)()) {
+  if (feed.rest.empty() || feed.stopped || size < 4) return nullptr;
+  if (feed.column == 0 && ++feed.lines % 256 == 0 && *feed.interrupted && (*feed.interrupted)()) {
     feed.stopped = true;
     return nullptr;
   }
-  size_t n = std::min(feed.rest.size(), size - 1);
+  const size_t room = size - 1;
+  size_t n = std::min(feed.rest.size(), room);
   size_t lf = feed.rest.substr(0, n).find('\n');
   if (lf != std::string_view::npos) n = lf + 1;
+  if (lf == std::string_view::npos && feed.column + n > foldAt) {
+    size_t take = std::min(feed.column < foldAt ? foldAt - feed.column : 1, room - 2);
+    // Not right after a CR, which would read as half of a CRLF, and not
+    // right before the line's own end.
+    if (take > 0 && feed.rest[take - 1] == '\r') --take;
+    if (take > 0 && take < feed.rest.size() && feed.rest[take] != '\r' && feed.rest[take] != '\n') {
+      std::memcpy(out, feed.rest.data(), take);
+      out[take] = '\n';
+      out[take + 1] = ' ';
+      out[take + 2] = '\0';
+      feed.rest.remove_prefix(take);
+      feed.column = 1;
+      return out;
+    }
+  }
   std::memcpy(out, feed.rest.data(), n);
   out[n] = '\0';
   feed.rest.remove_prefix(n);
+  feed.column = lf != std::string_view::npos ? 0 : feed.column + n;
   return out;
 }
 
@@ -61,8 +70,7 @@ std::optional<CalendarFile> CalendarFile::parse(std::string_view bytes, const zo
                                                 const ParseLimits& limits, const std::function<bool()>& interrupted) {
   // libical wants terminated lines; an embedded NUL would cut one short, so
   // such a file counts as malformed.
-  if (bytes.size() > limits.bytes || bytes.find('\0') != std::string_view::npos || !withinLimits(bytes, limits))
-    return std::nullopt;
+  if (bytes.find('\0') != std::string_view::npos || !withinLimits(bytes, limits)) return std::nullopt;
   prepareLibical();
   Feed feed{bytes, &interrupted};
   icalparser* parser = icalparser_new();

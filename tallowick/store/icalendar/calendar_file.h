@@ -15,21 +15,11 @@
 
 #include "tallowick/store/calendar_store.h"
 #include "tallowick/store/icalendar/event_expansion.h"
+#include "tallowick/store/icalendar/parse_limits.h"
 #include "tallowick/store/icalendar/todo_item.h"
 #include "tallowick/zones/zone_source.h"
 
 namespace tallowick::ical {
-
-// What a file may hold and still be parsed, judged from its text before
-// libical sees it: shapes no calendar program writes and that make libical's
-// parser slow down with the square of their size, or recurse once per level.
-// A file over a limit is skipped like one that does not parse, the same way
-// on every machine and every run.
-struct ParseLimits {
-  size_t bytes = size_t{64} << 20;  // real calendar files stay far below
-  size_t parametersPerLine = 100;   // a real line has a handful
-  size_t nesting = 50;             // a real file nests four deep
-};
 
 // Thrown when the caller's last-resort guard stopped a parse; unlike a file
 // that does not parse, that says nothing about the file.

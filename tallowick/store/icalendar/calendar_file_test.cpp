@@ -136,6 +136,11 @@ TEST(CalendarFileParse, ShapesBeyondTheLimitsAreSkippedWhole) {
     for (int i = 0; i < n; ++i) line += ";" + each;
     return "BEGIN:VEVENT\nUID:p\n" + line + ":v\nEND:VEVENT\n";
   };
+  auto lines = [](int n, const std::string& line) {
+    std::string text = "BEGIN:VEVENT\nUID:l\nDTSTART:20240101T090000Z\n";
+    for (int i = 0; i < n; ++i) text += line + "\n";
+    return text + "END:VEVENT\n";
+  };
   auto nested = [](int depth) {
     std::string text = "BEGIN:VEVENT\nUID:n\n";
     for (int i = 0; i < depth; ++i) text += "BEGIN:X-N\n";
@@ -154,6 +159,13 @@ TEST(CalendarFileParse, ShapesBeyondTheLimitsAreSkippedWhole) {
       {"48 levels below the event", nested(48), true},
       {"49 levels below the event", nested(49), false},
       {"a million levels", nested(1000000), false},
+      // libical walks the whole component to drop each value it cannot read.
+      {"2,000 unreadable dates in one event", lines(2000, "DTSTART:bad"), false},
+      {"1,000 unreadable rules in one event", lines(1000, "RRULE:bad"), true},
+      {"50,000 dates it reads", lines(50000, "EXDATE:20240102T090000Z"), true},
+      {"50,000 date lists, one bad date each", lines(50000, "EXDATE:20240102T090000Z,x"), false},
+      {"50,000 texts", lines(50000, "X-NOTE:a;b,c"), true},
+      {"a line of 4 MB", lines(1, "DESCRIPTION:" + std::string(4 << 20, 'a')), true},
   };
   for (const Case& c : cases) EXPECT_EQ(testing::parseFile(calendar(c.body)).has_value(), c.parses) << c.name;
 }

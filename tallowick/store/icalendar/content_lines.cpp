@@ -65,8 +65,9 @@ bool ContentLineReader::next(ContentLine& line) {
     } else if (quoted) {
       continue;
     } else if (c == ';') {
-      ++line.parameters;
+      ++line.parameterCount;
     } else if (c == ':') {
+      line.parameters = content.substr(nameEnd, i - nameEnd);
       line.value = content.substr(i + 1);
       line.hasValue = true;
       break;
@@ -83,7 +84,7 @@ std::string_view trimmedValue(std::string_view s) {
 }
 
 std::string componentNameOf(const ContentLine& line) {
-  if (line.parameters > 0) return "?";
+  if (line.parameterCount > 0) return "?";
   std::string_view value = line.value;
   while (!value.empty() && isSpaceOrTab(value.back())) value.remove_suffix(1);
   return upperAscii(value);

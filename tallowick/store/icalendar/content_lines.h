@@ -17,9 +17,10 @@ struct ContentLine {
   size_t end = 0;           // offset one past its last line break
   std::string_view ending;  // the break of its first physical line: "\r\n", "\n", or "" at the end
   std::string_view name;    // as written, blanks after it removed ("BEGIN :VTODO" is a BEGIN)
+  std::string_view parameters;  // from the first ";" after the name up to that colon; empty without
   std::string_view value;   // after the first colon outside a quoted parameter value
   bool hasValue = false;    // whether there is such a colon
-  size_t parameters = 0;    // how many parameters the name has (";" outside quotes)
+  size_t parameterCount = 0;  // how many parameters the name has (";" outside quotes)
 
   // Whether the name is `upperName`, in any case.
   bool isNamed(std::string_view upperName) const;

@@ -402,17 +402,14 @@ OccurrenceList expandEvents(icalcomponent* calendar, const zones::ZoneSource& zo
   return out;
 }
 
-EventSpan eventSpan(icalcomponent* calendar, const zones::ZoneSource& zones) {
-  StepBudget budget(expansionStepsPerFile);
+EventSpan eventSpan(icalcomponent* calendar, const zones::ZoneSource& zones, int64_t steps) {
+  StepBudget budget(steps);
   Expander expander(calendar, zones, budget);
   try {
     return expander.span();
   } catch (const BudgetExceeded&) {
-    // Always read, and then skipped by the same budget.
     EventSpan span;
-    span.any = true;
-    span.unbounded = true;
-    span.first = instantOfSeconds(earliestWall);
+    span.overBudget = true;
     return span;
   }
 }

@@ -28,15 +28,18 @@ OccurrenceList expandEvents(icalcomponent* calendar, const zones::ZoneSource& zo
                             int64_t steps = expansionStepsPerFile);
 
 // The time a calendar's events cover: from the earliest start to the latest
-// end of any occurrence, or without end when a rule repeats for ever (or when
-// the last end would cost more than the budget to find). The last end may lie
-// a little later than the true one, never earlier.
+// end of any occurrence, or without end when a rule repeats for ever. The
+// last end may lie a little later than the true one, never earlier. When
+// finding it takes more than the step budget, the file's events are too
+// costly to expand: `overBudget`, and they are never listed (a verdict on
+// the file alone, so it may be kept until the file changes).
 struct EventSpan {
   bool any = false;
   bool unbounded = false;
+  bool overBudget = false;
   Instant first;
   Instant last;
 };
-EventSpan eventSpan(icalcomponent* calendar, const zones::ZoneSource& zones);
+EventSpan eventSpan(icalcomponent* calendar, const zones::ZoneSource& zones, int64_t steps = expansionStepsPerFile);
 
 }  // namespace tallowick::ical

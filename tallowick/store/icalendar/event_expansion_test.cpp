@@ -280,6 +280,10 @@ TEST(EventExpansion, FileOverItsBudgetIsSkippedWholeNotCutShort) {
   icalcomponent* root = icalparser_parse_string(text.c_str());
   EXPECT_EQ(expandEvents(root, zones::systemZones(), utc(2024, 1, 1), utc(2024, 1, 1, 9), 1'000'000).size(), 0u);
   EXPECT_EQ(expandEvents(root, zones::systemZones(), utc(2000, 1, 1), utc(2000, 1, 1, 0, 0, 9), 1'000'000).size(), 10u);
+  // Its span cannot be found within the budget either: that verdict is on the
+  // file alone, so it is kept, and the file is never listed.
+  EXPECT_TRUE(eventSpan(root, zones::systemZones(), 1'000'000).overBudget);
+  EXPECT_FALSE(eventSpan(root, zones::systemZones(), 1'000'000).any);
   icalcomponent_free(root);
 }
 

@@ -27,6 +27,7 @@ FileSummary summarize(const std::optional<CalendarFile>& file) {
   EventSpan span = file->eventSpan();
   s.hasEvents = span.any;
   s.unbounded = span.unbounded;
+  s.overBudget = span.overBudget;
   if (span.any) {
     s.firstStart = secondsOf(span.first);
     s.lastEnd = span.unbounded ? s.firstStart : secondsOf(span.last);
@@ -35,7 +36,7 @@ FileSummary summarize(const std::optional<CalendarFile>& file) {
 }
 
 bool mayOverlap(const FileSummary& s, Instant start, Instant end) {
-  if (!s.parses || !s.hasEvents) return false;
+  if (!s.parses || !s.hasEvents || s.overBudget) return false;
   if (s.firstStart - marginSeconds > secondsOf(end)) return false;
   return s.unbounded || s.lastEnd + marginSeconds >= secondsOf(start);
 }

@@ -21,6 +21,7 @@ struct FileSummary {
   bool hasIncompleteTodos = false;
   bool hasEvents = false;
   bool unbounded = false;   // a rule without end: no last end
+  bool overBudget = false;  // events too costly to expand: never listed
   int64_t firstStart = 0;   // seconds since the epoch
   int64_t lastEnd = 0;
   std::vector<TodoItem> openTodos;  // neither completed nor cancelled, in file order

@@ -53,6 +53,9 @@ TEST(FileSummary, OverlapIsWidenedForOtherLocalZones) {
   EXPECT_TRUE(mayOverlap(floating, utc(2024, 5, 1, 21), utc(2024, 5, 1, 22)));
   EXPECT_FALSE(mayOverlap(floating, utc(2024, 5, 3), utc(2024, 5, 4)));
   EXPECT_FALSE(mayOverlap(floating, utc(2024, 4, 28), utc(2024, 4, 29)));
+  // Events too costly to expand are never listed, whatever the window.
+  floating.overBudget = true;
+  EXPECT_FALSE(mayOverlap(floating, utc(2024, 5, 1, 21), utc(2024, 5, 1, 22)));
 }
 
 TEST(FileSummary, KeepsOpenTodosAsTheyRead) {

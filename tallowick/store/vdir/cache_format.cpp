@@ -7,9 +7,10 @@
 namespace tallowick::ical {
 namespace {
 
-// 4: exact texts (those of 2 were trimmed) and spans of any year (those of 2
-// stopped in 2200), so an older cache is rebuilt rather than trusted.
-constexpr std::string_view header = "vantrel-calendar-index 4\n";
+// 5: files whose events are too costly to expand are marked (those of 4
+// were read again on every listing), so an older cache is rebuilt rather
+// than trusted.
+constexpr std::string_view header = "vantrel-calendar-index 5\n";
 
 // Splits `line` at tabs into exactly `count` fields; no vector, since a store
 // has one line per file.
@@ -175,7 +176,8 @@ std::string serializeCache(const std::string& root, const std::vector<CacheEntry
   out += root + "\n";
   for (const CacheEntry& e : entries) {
     const FileSummary& s = e.summary;
-    int flags = (s.parses ? 1 : 0) | (s.hasIncompleteTodos ? 2 : 0) | (s.hasEvents ? 4 : 0) | (s.unbounded ? 8 : 0);
+    int flags = (s.parses ? 1 : 0) | (s.hasIncompleteTodos ? 2 : 0) | (s.hasEvents ? 4 : 0) | (s.unbounded ? 8 : 0) |
+                (s.overBudget ? 16 : 0);
     out += e.path;
     for (int64_t n : {e.stamp.size, e.stamp.mtimeNs, e.stamp.ctimeNs}) appendField(out, n);
     appendField(out, e.stamp.inode);
@@ -216,6 +218,7 @@ std::optional<std::vector<CacheEntry>> parseCache(std::string_view text, const s
     e.summary.hasIncompleteTodos = flags & 2;
     e.summary.hasEvents = flags & 4;
     e.summary.unbounded = flags & 8;
+    e.summary.overBudget = flags & 16;
     if (todos > text.size()) return std::nullopt;  // a damaged count, not a reason to allocate
     e.summary.openTodos.resize(todos);
     for (TodoItem& todo : e.summary.openTodos) {

@@ -15,11 +15,11 @@ TEST(CacheText, RoundTripsAndRefusesDamagedOrForeignText) {
   plain.title = "-";
   plain.notes = "";
   plain.due = DateComponents{2024, 6, 3, 14, 30, 0, std::nullopt};
-  FileSummary withTodos{true, true, true, false, 100, 200, {plain, tricky}};
+  FileSummary withTodos{true, true, true, false, false, 100, 200, {plain, tricky}};
   std::vector<CacheEntry> entries{
       {"work/a.ics", {120, 1700000000123456789, 1700000000223456789, 42}, withTodos},
-      {"home/b b.ics", {7, 1, 2, 3}, {false, false, false, false, 0, 0, {}}},
-      {"home/c.ics", {7, 1, 2, 3}, {true, false, true, true, -5, -5, {}}}};
+      {"home/b b.ics", {7, 1, 2, 3}, {false, false, false, false, true, 0, 0, {}}},
+      {"home/c.ics", {7, 1, 2, 3}, {true, false, true, true, false, -5, -5, {}}}};
   std::string text = serializeCache("/root/cals", entries);
   auto back = parseCache(text, "/root/cals");
   ASSERT_TRUE(back.has_value());
@@ -50,7 +50,7 @@ TEST(CacheText, NumbersKeepTheirWholeRangeAndNothingElseReads) {
   constexpr int64_t lowest = std::numeric_limits<int64_t>::min();
   constexpr int64_t highest = std::numeric_limits<int64_t>::max();
   std::vector<CacheEntry> entries{
-      {"a.ics", {highest, lowest, 0, std::numeric_limits<uint64_t>::max()}, {true, false, true, false, lowest, highest, {}}}};
+      {"a.ics", {highest, lowest, 0, std::numeric_limits<uint64_t>::max()}, {true, false, true, false, false, lowest, highest, {}}}};
   std::string text = serializeCache("/r", entries);
   auto back = parseCache(text, "/r");
   ASSERT_TRUE(back.has_value());

@@ -7,7 +7,7 @@
 namespace tallowick::ical {
 namespace {
 
-FileSummary spanning(int64_t first, int64_t last) { return FileSummary{true, false, true, false, first, last, {}}; }
+FileSummary spanning(int64_t first, int64_t last) { return FileSummary{true, false, true, false, false, first, last, {}}; }
 
 class SummaryCacheTest : public ::testing::Test {
  protected:

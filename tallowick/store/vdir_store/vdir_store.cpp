@@ -1,6 +1,10 @@
 #include "tallowick/store/vdir_store/vdir_store.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <new>
 
 #include "common/paths.h"
 #include "tallowick/store/icalendar/calendar_file.h"
@@ -12,6 +16,9 @@
 
 namespace tallowick::ical {
 namespace {
+
+// A file takes well under a second within its budgets.
+constexpr int64_t lastResortMicros = 20'000'000;
 
 Calendar calendarOf(const Collection& c) { return {c.name, c.title}; }
 
@@ -126,33 +133,61 @@ std::unique_ptr<EventListing> VdirStore::listEvents(const EventQuery& query) {
 
   // Reading, parsing and expanding is the rest of the time; each file on its
   // own, so two threads share them and the results keep the store order.
-  struct Found {
-    std::optional<FileSummary> summary;
-    OccurrenceList occurrences;
-  };
-  std::vector<Found> found(candidates.size());
+  std::vector<FileReading> found(candidates.size());
   config_.env->parallelFor(candidates.size(), [&](size_t i) {
     const Candidate& candidate = candidates[i];
-    std::optional<std::string> bytes = readWholeFile(
-        *config_.env, collectionPath(candidate.collection->name) + "/" + candidate.item->name, ParseLimits{}.bytes);
-    if (!bytes) return;
-    std::optional<CalendarFile> file = CalendarFile::parse(*bytes, *config_.zones);
-    // Recorded under the stamp taken before reading: if the file changed in
-    // between, the next run sees a new stamp and reads it again.
-    if (!candidate.summarized) found[i].summary = summarize(file);
-    if (file) found[i].occurrences = file->occurrenceList(query.start, query.end);
+    const FileSummary* known = candidate.summarized ? cache_.find(candidate.relative, candidate.item->stamp) : nullptr;
+    found[i] = read(collectionPath(candidate.collection->name) + "/" + candidate.item->name, known, &query);
   });
 
   auto listing = std::make_unique<CompactEventListing>();
   for (size_t i = 0; i < candidates.size(); ++i) {
     const Candidate& candidate = candidates[i];
-    if (found[i].summary) cache_.record(candidate.relative, candidate.item->stamp, std::move(*found[i].summary));
-    if (found[i].occurrences.size() > 0)
-      listing->addFile(calendarOf(*candidate.collection), std::move(found[i].occurrences));
+    // Recorded under the stamp taken before reading: if the file changed in
+    // between, the next run sees a new stamp and reads it again.
+    if (found[i].summary && found[i].keep)
+      cache_.record(candidate.relative, candidate.item->stamp, std::move(*found[i].summary));
+    listing->addFile(calendarOf(*candidate.collection), std::move(found[i].occurrences));
   }
   cache_.save(true);
   listing->sort();
   return listing;
+}
+
+VdirStore::FileReading VdirStore::read(const std::string& path, const FileSummary* known, const EventQuery* window) const {
+  FileReading reading;
+  const ParseLimits limits;
+  Env& env = *config_.env;
+  std::string bytes;
+  struct stat info {};
+  int error = env.readFile(path, bytes, info, limits.bytes);
+  if (error == EFBIG || error == EINVAL) {
+    // Too large, or no regular file: the file's own size or kind says so.
+    reading.summary = summarize(std::nullopt);
+    reading.keep = true;
+    return reading;
+  }
+  if (error != 0) return reading;
+  // Budgets are facts about the file; this one is a last resort against a
+  // machine that stopped the run or starved it, and what it decides is never
+  // kept.
+  const int64_t deadline = env.monotonicMicros() + lastResortMicros;
+  auto tooLate = [&] { return env.monotonicMicros() > deadline; };
+  try {
+    std::optional<CalendarFile> file = CalendarFile::parse(bytes, *config_.zones, limits, tooLate);
+    if (!known) {
+      reading.summary = summarize(file);
+      reading.keep = true;
+      known = &*reading.summary;
+    }
+    if (file && window && !known->overBudget) reading.occurrences = file->occurrenceList(window->start, window->end);
+  } catch (const ParseInterrupted&) {
+    reading = {};
+  } catch (const std::bad_alloc&) {
+    // This file needs more memory than the machine has; the others may not.
+    reading = {};
+  }
+  return reading;
 }
 
 // Open todos come from the summaries, so with a valid cache nothing is parsed;
@@ -172,12 +207,11 @@ void VdirStore::fetchReminders(const IncompleteReminderQuery& query, RemindersCo
     for (const Item& item : items[i]) {
       const std::string relative = collection.name + "/" + item.name;
       const FileSummary* summary = cache_.find(relative, item.stamp);
-      FileSummary fresh;
+      FileReading fresh;
       if (!summary) {
-        std::optional<std::string> bytes = readWholeFile(*config_.env, directory + "/" + item.name, ParseLimits{}.bytes);
-        if (!bytes) continue;
-        fresh = summarize(CalendarFile::parse(*bytes, *config_.zones));
-        summary = &fresh;
+        fresh = read(directory + "/" + item.name, nullptr, nullptr);
+        if (!fresh.summary) continue;
+        summary = &*fresh.summary;
       }
       for (const TodoItem& todo : summary->openTodos) {
         Reminder r;
@@ -190,7 +224,7 @@ void VdirStore::fetchReminders(const IncompleteReminderQuery& query, RemindersCo
         snapshots_[r.identifier] = Snapshot{directory + "/" + item.name, item.stamp, todo.index, r};
         out.push_back(std::move(r));
       }
-      if (summary == &fresh) cache_.record(relative, item.stamp, std::move(fresh));
+      if (fresh.summary && fresh.keep) cache_.record(relative, item.stamp, std::move(*fresh.summary));
     }
   }
   cache_.save(!query.calendars);

@@ -80,6 +80,19 @@ class VdirStore : public CalendarStore {
   // threads: stat'ing every file is much of a listing's time.
   std::vector<std::vector<Item>> itemsOf(const std::vector<const Collection*>& wanted);
   std::string collectionPath(const std::string& name) const { return root_ + "/" + name; }
+
+  // What reading one file gave: its summary, made unless `known`, with
+  // whether it may be kept (only verdicts on the file itself may: not a read
+  // that failed for the moment, a machine out of memory or the last-resort
+  // guard), and its occurrences in `window`, when one is given.
+  struct FileReading {
+    std::optional<FileSummary> summary;
+    bool keep = false;
+    OccurrenceList occurrences;
+  };
+  // Thread-safe; one file never fails a listing.
+  FileReading read(const std::string& path, const FileSummary* known, const EventQuery* window) const;
+
   void saveNew(Reminder& reminder);
   void saveCompletion(Reminder& reminder);
 
