@@ -119,7 +119,8 @@ class CalendarStore {
   // Asks the person for full access to events / reminders (systems 14.0.0 and
   // later). Answers at once, without asking, when they have already decided.
   // Calls `completion` exactly once; an error delivered with the answer means
-  // the request failed.
+  // the request failed. A store that cannot keep the person's answer throws
+  // StoreError instead, without calling `completion`.
   virtual void requestFullAccessToEvents(AccessCompletion completion) = 0;
   virtual void requestFullAccessToReminders(AccessCompletion completion) = 0;
 

@@ -156,6 +156,21 @@ TEST_F(TallowickStore, RequestAccessWithNobodyToAskIsNotGrantedAndRecordsNothing
   expectOutput(run({"request-access", "events"}), "{\"granted\":true}\n");
 }
 
+// The person said yes, but the answer cannot be written down (the settings
+// folder cannot be made): that is the run's failure, not a refusal.
+TEST_F(TallowickStore, AnAnswerThatCannotBeKeptFailsTheRequestWithItsReason) {
+  write("bin/zenity", "#!/bin/sh\nexit 0\n");
+  fs::permissions(home_ / "bin/zenity", fs::perms::owner_all);
+  write("blocked", "");
+  options_.env["DISPLAY"] = ":99";
+  options_.env["PATH"] = (home_ / "bin").string() + ":" + std::getenv("PATH");
+  options_.env["XDG_CONFIG_HOME"] = (home_ / "blocked").string();
+  auto r = run({"request-access", "events"});
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, "Cannot create " + (home_ / "blocked/vantrel").string() + ": Not a directory\n");
+  EXPECT_EQ(r.status, 1);
+}
+
 // An event and a todo at the same wall time of a zone list as the same
 // instant: both are read through the one zone engine, also for zones whose
 // rules changed after 2020, where any second zone database built earlier

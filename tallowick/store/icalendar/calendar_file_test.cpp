@@ -71,6 +71,24 @@ TEST(CalendarFileTodos, InvalidUtf8IsRepaired) {
   EXPECT_EQ(todos[0].title, "caf\xEF\xBF\xBD!");
 }
 
+// Only RFC 5545's escapes are read; any other backslash stays as written, as
+// other calendar programs keep it.
+TEST(CalendarFileTexts, MalformedEscapesComeBackAsWritten) {
+  struct Case {
+    const char* written;
+    const char* read;
+  } cases[] = {
+      {"back\\slash", "back\\slash"},       {"a\\,b\\;c\\\\d\\ne\\Nf", "a,b;c\\d\ne\nf"},
+      {"tab\\tand\\rcr", "tab\\tand\\rcr"}, {"lone at the end\\", "lone at the end\\"},
+      {" padded\\q ", " padded\\q "},
+  };
+  for (const Case& c : cases) {
+    auto todos = todosOf(std::string("BEGIN:VTODO\nUID:e\nSUMMARY:") + c.written + "\nEND:VTODO\n");
+    ASSERT_EQ(todos.size(), 1u) << c.written;
+    EXPECT_EQ(todos[0].title, c.read) << c.written;
+  }
+}
+
 TEST(CalendarFileTexts, BlanksAtTheEndsAreKept) {
   auto todos = todosOf(
       "BEGIN:VTODO\nUID:a\nSUMMARY:Call Bob \nDESCRIPTION:\t two  lines\\n \n"

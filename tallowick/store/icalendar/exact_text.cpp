@@ -60,12 +60,40 @@ const char* textOf(icalproperty* p) {
   return text ? text : "";
 }
 
+// How libical reads an escaped TEXT value: besides RFC 5545's escapes it
+// takes \t, \r, \b, \f and \" as characters, any other escape as a blank,
+// and drops a lone backslash at the end. Only used to pair its reading with
+// the file's lines.
+std::string libicalReading(std::string_view raw) {
+  std::string out;
+  out.reserve(raw.size());
+  for (size_t i = 0; i < raw.size(); ++i) {
+    if (raw[i] != '\\') {
+      out += raw[i];
+      continue;
+    }
+    if (++i == raw.size()) break;
+    switch (raw[i]) {
+      case 'n': case 'N': out += '\n'; break;
+      case 't': case 'T': out += '\t'; break;
+      case 'r': case 'R': out += '\r'; break;
+      case 'b': case 'B': out += '\b'; break;
+      case 'f': case 'F': out += '\f'; break;
+      case ';': case ',': case '"': case '\\': out += raw[i]; break;
+      default: out += ' ';
+    }
+  }
+  return out;
+}
+
 // Puts the exact values of one kind of property back into one component.
 void restoreKind(icalcomponent* component, icalproperty_kind kind, const std::vector<RawProperty>& raw) {
-  // Without blanks at the ends or empty values, libical's reading is the
-  // exact one already.
+  // Where libical neither trims, nor drops, nor reads an escape its own way,
+  // its reading is the exact one already.
   if (std::none_of(raw.begin(), raw.end(), [&](const RawProperty& r) {
-        return r.kind == kind && (r.value.empty() || trimmedValue(r.value).size() != r.value.size());
+        return r.kind == kind && (r.value.empty() || trimmedValue(r.value).size() != r.value.size() ||
+                                  (r.value.find('\\') != std::string::npos &&
+                                   unescapeText(r.value) != libicalReading(r.value)));
       }))
     return;
   std::vector<icalproperty*> parsed;
@@ -84,7 +112,7 @@ void restoreKind(icalcomponent* component, icalproperty_kind kind, const std::ve
       restoresDropped = true;
       continue;
     }
-    if (next == parsed.size() || unescapeText(trimmedValue(r.value)) != textOf(parsed[next])) return;
+    if (next == parsed.size() || libicalReading(trimmedValue(r.value)) != textOf(parsed[next])) return;
     exact.emplace_back(parsed[next++], unescapeText(r.value));
   }
   if (next != parsed.size()) return;
@@ -106,19 +134,15 @@ std::string unescapeText(std::string_view raw) {
   std::string out;
   out.reserve(raw.size());
   for (size_t i = 0; i < raw.size(); ++i) {
-    if (raw[i] != '\\') {
+    char next = i + 1 < raw.size() ? raw[i + 1] : '\0';
+    if (raw[i] == '\\' && (next == 'n' || next == 'N')) {
+      out += '\n';
+      ++i;
+    } else if (raw[i] == '\\' && (next == ';' || next == ',' || next == '\\')) {
+      out += next;
+      ++i;
+    } else {
       out += raw[i];
-      continue;
-    }
-    if (++i == raw.size()) break;
-    switch (raw[i]) {
-      case 'n': case 'N': out += '\n'; break;
-      case 't': case 'T': out += '\t'; break;
-      case 'r': case 'R': out += '\r'; break;
-      case 'b': case 'B': out += '\b'; break;
-      case 'f': case 'F': out += '\f'; break;
-      case ';': case ',': case '"': case '\\': out += raw[i]; break;
-      default: out += ' ';
     }
   }
   return out;

@@ -17,8 +17,9 @@
 namespace tallowick::ical {
 
 // A TEXT value as RFC 5545 writes it, unescaped: "\\", "\;", "\," and "\n"
-// (or "\N"); other escapes are read as libical reads them, so that both
-// readings agree on everything but the blanks at the ends.
+// (or "\N"). Any other backslash is kept as written, as other calendar
+// programs keep it ("back\slash" stays so, and so does a backslash at the
+// end), rather than read as libical reads it.
 std::string unescapeText(std::string_view raw);
 
 // A PRIORITY value as a number. libical keeps it in an int, so 2147483648

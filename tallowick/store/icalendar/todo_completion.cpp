@@ -97,13 +97,17 @@ std::optional<std::string> completeTodoText(std::string_view text, int todoIndex
     if (lines[i].name == "BEGIN") ++depth;
     else if (lines[i].name == "END") --depth;
     else if (depth == 0 && lines[i].name == "SEQUENCE") {
+      // Read as readers read it, from the digits it starts with, whatever
+      // follows them.
       std::string v(trimmedValue(lines[i].value));
       int64_t parsed = 0;
       auto [end, ec] = std::from_chars(v.data(), v.data() + v.size(), parsed);
-      bool whole = end == v.data() + v.size();
-      if (ec == std::errc::result_out_of_range && whole && v[0] != '-') saturated = saturated.value_or(v);
-      else if (ec == std::errc() && whole && parsed == std::numeric_limits<int64_t>::max()) saturated = v;
-      else if (ec == std::errc() && parsed > sequence) sequence = parsed;
+      bool positive = !v.empty() && v[0] != '-';
+      if ((ec == std::errc::result_out_of_range && positive) ||
+          (ec == std::errc() && parsed == std::numeric_limits<int64_t>::max()))
+        saturated = saturated.value_or(v);
+      else if (ec == std::errc() && parsed > sequence)
+        sequence = parsed;
     }
   }
   depth = 0;

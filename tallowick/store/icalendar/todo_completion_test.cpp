@@ -59,6 +59,11 @@ TEST(TodoCompletion, SequenceCountsUpWithoutEverWrapping) {
   EXPECT_EQ(sequenceAfter("9223372036854775807"), "9223372036854775807");
   EXPECT_EQ(sequenceAfter("123456789012345678901234567890"), "123456789012345678901234567890");
   EXPECT_EQ(sequenceAfter("-3"), "1");
+  // Digits followed by something else count by their digits, and saturate
+  // alike.
+  EXPECT_EQ(sequenceAfter("7x"), "8");
+  EXPECT_EQ(sequenceAfter("9223372036854775807x"), "9223372036854775807x");
+  EXPECT_EQ(sequenceAfter("99999999999999999999 "), "99999999999999999999");
 }
 
 TEST(TodoCompletion, FindsComponentsAsLibicalTellsThemApart) {

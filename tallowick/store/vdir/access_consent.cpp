@@ -17,13 +17,10 @@ void requestConsent(Env& env, const std::string& settingsFile, const std::string
     completion(false, std::nullopt);
     return;
   }
+  // An answer that cannot be kept is not taken as a refusal: the person said
+  // something, and the run fails with why it was lost.
   bool granted = answer == PromptAnswer::granted;
-  try {
-    recordAccessState(env, settingsFile, type, granted, lockFile);
-  } catch (const StoreError& e) {
-    completion(false, std::string(e.what()));
-    return;
-  }
+  recordAccessState(env, settingsFile, type, granted, lockFile);
   completion(granted, std::nullopt);
 }
 

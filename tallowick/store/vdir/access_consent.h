@@ -16,7 +16,8 @@ namespace tallowick::ical {
 // "full-access"); otherwise asks them with `prompt` and records the answer in
 // `settingsFile` under the write lock `lockFile`. When nobody can be asked,
 // nothing is recorded, so the next run asks again. Calls `completion` exactly
-// once, with an error when the answer could not be recorded.
+// once; throws StoreError instead when the person answered and the answer
+// cannot be recorded.
 void requestConsent(Env& env, const std::string& settingsFile, const std::string& lockFile,
                     const AccessPrompter& prompt, EntityType type, const AccessCompletion& completion);
 

@@ -79,6 +79,21 @@ class TempFile {
     if (int error = fs_.fchmod(fd_, like.st_mode & 07777)) fail("Cannot write", target_, error);
   }
 
+  // Gives the file the extended attributes of the file at `path`, its ACL
+  // among them, so that replacing a file keeps who may read it. Security
+  // labels and trusted attributes are the kernel's and the administrator's
+  // to set: the new file keeps what the system gives it there.
+  void takeAttributesOf(const std::string& path) {
+    Env::Attributes attributes;
+    int error = fs_.extendedAttributes(path, attributes);
+    if (error == ENOTSUP) return;
+    if (error) fail("Cannot keep the extended attributes of", target_, error);
+    for (const auto& [name, value] : attributes) {
+      if (name.rfind("security.", 0) == 0 || name.rfind("trusted.", 0) == 0) continue;
+      if (int e = fs_.setExtendedAttribute(fd_, name, value)) fail("Cannot keep the extended attributes of", target_, e);
+    }
+  }
+
   // Writes, fsyncs and closes the file, and gives its status.
   struct stat write(std::string_view bytes) {
     if (int error = fs_.write(fd_, bytes)) fail("Cannot write", target_, error);
@@ -151,6 +166,7 @@ void replaceFileIfUnchanged(Env& fs, const std::string& path, const FileVersion&
 
   TempFile temp(fs, target, 0600);
   temp.takeIdentityOf(expected.info);
+  temp.takeAttributesOf(target);
   const struct stat written = temp.write(bytes);
 
   // The last look before the swap, with nothing slow left to do in between.

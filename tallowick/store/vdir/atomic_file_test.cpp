@@ -3,7 +3,10 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
+
+#include <cstring>
 
 #include <filesystem>
 
@@ -159,6 +162,35 @@ TEST_F(ReplaceFileTest, KeepsTheLinkTheModeAndTheOwner) {
     EXPECT_EQ(info.st_gid, 2345u);
   }
   EXPECT_EQ(namesIn(dir.path() + "/elsewhere"), std::vector<std::string>{"real.ics"});
+}
+
+// An ACL (user 4242 may read and write) and a user attribute of the old
+// file stay with the new one: who may read a calendar does not change when a
+// reminder is completed.
+TEST_F(ReplaceFileTest, KeepsTheAclAndExtendedAttributes) {
+  auto entry = [](uint16_t tag, uint16_t permissions, uint32_t id) {
+    std::string e(8, '\0');
+    std::memcpy(e.data(), &tag, 2);
+    std::memcpy(e.data() + 2, &permissions, 2);
+    std::memcpy(e.data() + 4, &id, 4);
+    return e;
+  };
+  const uint32_t none = 0xFFFFFFFF, version = 2;
+  std::string acl(reinterpret_cast<const char*>(&version), 4);
+  acl += entry(0x01, 6, none) + entry(0x02, 6, 4242) + entry(0x04, 4, none) + entry(0x10, 6, none) +
+         entry(0x20, 0, none);
+  if (::setxattr(path.c_str(), "user.vantrel-test", "kept", 4, 0) != 0)
+    GTEST_SKIP() << "no extended attributes on this file system";
+  const bool withAcl = ::setxattr(path.c_str(), "system.posix_acl_access", acl.data(), acl.size(), 0) == 0;
+  EXPECT_EQ(replace(read()), "");
+  EXPECT_EQ(readFile(path), "new\n");
+  char value[256];
+  ssize_t n = ::getxattr(path.c_str(), "user.vantrel-test", value, sizeof value);
+  EXPECT_EQ(std::string(value, static_cast<size_t>(std::max<ssize_t>(n, 0))), "kept");
+  if (withAcl) {
+    n = ::getxattr(path.c_str(), "system.posix_acl_access", value, sizeof value);
+    EXPECT_EQ(std::string(value, static_cast<size_t>(std::max<ssize_t>(n, 0))), acl);
+  }
 }
 
 TEST_F(ReplaceFileTest, ReadOnlyFileIsRefused) {

@@ -24,6 +24,7 @@
 #include <limits>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace tallowick::ical {
@@ -66,6 +67,12 @@ class Env {
   // at least type, mode, size, inode and modification and change times.
   virtual int statAt(int directory, const char* name, struct stat& info) = 0;
   virtual int closeDirectory(int handle) = 0;
+  // The extended attributes of a file (symbolic links followed), ACLs among
+  // them, as name and value; ENOTSUP where the file system keeps none.
+  using Attributes = std::vector<std::pair<std::string, std::string>>;
+  virtual int extendedAttributes(const std::string& path, Attributes& attributes) = 0;
+  // fsetxattr(2): sets one on an open file, creating or replacing it.
+  virtual int setExtendedAttribute(int fd, const std::string& name, std::string_view value) = 0;
   // flock(2) on an open descriptor.
   virtual int flock(int fd, int operation) = 0;
   // fsync of a directory, so that a rename in it survives a crash.
@@ -121,6 +128,12 @@ class EnvWrapper : public Env {
     return target_.statAt(directory, name, info);
   }
   int closeDirectory(int handle) override { return target_.closeDirectory(handle); }
+  int extendedAttributes(const std::string& path, Attributes& attributes) override {
+    return target_.extendedAttributes(path, attributes);
+  }
+  int setExtendedAttribute(int fd, const std::string& name, std::string_view value) override {
+    return target_.setExtendedAttribute(fd, name, value);
+  }
   int flock(int fd, int operation) override { return target_.flock(fd, operation); }
   int syncDirectory(const std::string& path) override { return target_.syncDirectory(path); }
   int64_t nowMicros() override { return target_.nowMicros(); }

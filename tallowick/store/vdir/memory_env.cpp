@@ -252,6 +252,21 @@ int MemoryEnv::statAt(int directory, const char* name, struct stat& info) {
 
 int MemoryEnv::closeDirectory(int handle) { return directories_.erase(handle) ? 0 : EBADF; }
 
+int MemoryEnv::extendedAttributes(const std::string& path, Attributes& attributes) {
+  NodePtr node = resolve(path);
+  if (!node) return ENOENT;
+  attributes.assign(node->attributes.begin(), node->attributes.end());
+  return 0;
+}
+
+int MemoryEnv::setExtendedAttribute(int fd, const std::string& name, std::string_view value) {
+  auto it = open_.find(fd);
+  if (it == open_.end()) return EBADF;
+  it->second->attributes[name] = std::string(value);
+  it->second->ctimeNs = nowNs_;
+  return 0;
+}
+
 int MemoryEnv::flock(int fd, int operation) {
   auto it = open_.find(fd);
   if (it == open_.end()) return EBADF;

@@ -55,6 +55,8 @@ class MemoryEnv : public Env {
   int openDirectory(const std::string& path, int& handle) override;
   int statAt(int directory, const char* name, struct stat& info) override;
   int closeDirectory(int handle) override;
+  int extendedAttributes(const std::string& path, Attributes& attributes) override;
+  int setExtendedAttribute(int fd, const std::string& name, std::string_view value) override;
   int flock(int fd, int operation) override;
   int syncDirectory(const std::string& path) override;
   int64_t nowMicros() override { return nowNs_ / 1000; }
@@ -72,6 +74,7 @@ class MemoryEnv : public Env {
     uint64_t inode = 0;
     int64_t mtimeNs = 0, ctimeNs = 0;
     int lockedBy = -1;  // the descriptor holding its flock
+    std::map<std::string, std::string> attributes;
   };
   using NodePtr = std::shared_ptr<Node>;
 

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <stdio.h>
 #include <sys/file.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <time.h>
@@ -123,6 +124,43 @@ class PosixEnv : public Env {
   }
 
   int closeDirectory(int handle) override { return close(handle); }
+
+  int extendedAttributes(const std::string& path, Attributes& attributes) override {
+    std::string names;
+    for (ssize_t size = ::listxattr(path.c_str(), nullptr, 0);; size = ::listxattr(path.c_str(), nullptr, 0)) {
+      if (size < 0) return errno;
+      names.resize(static_cast<size_t>(size));
+      ssize_t got = ::listxattr(path.c_str(), names.data(), names.size());
+      if (got >= 0) {
+        names.resize(static_cast<size_t>(got));
+        break;
+      }
+      if (errno != ERANGE) return errno;  // the list grew in between: ask again
+    }
+    for (size_t at = 0; at < names.size();) {
+      std::string name = names.c_str() + at;
+      at += name.size() + 1;
+      std::string value;
+      for (;;) {
+        ssize_t size = ::getxattr(path.c_str(), name.c_str(), nullptr, 0);
+        if (size < 0 && errno == ENODATA) break;  // removed in between
+        if (size < 0) return errno;
+        value.resize(static_cast<size_t>(size));
+        ssize_t got = ::getxattr(path.c_str(), name.c_str(), value.data(), value.size());
+        if (got >= 0) {
+          value.resize(static_cast<size_t>(got));
+          attributes.emplace_back(std::move(name), std::move(value));
+          break;
+        }
+        if (errno != ERANGE) return errno;
+      }
+    }
+    return 0;
+  }
+
+  int setExtendedAttribute(int fd, const std::string& name, std::string_view value) override {
+    return result(::fsetxattr(fd, name.c_str(), value.data(), value.size(), 0));
+  }
 
   int flock(int fd, int operation) override {
     int r;

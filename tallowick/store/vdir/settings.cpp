@@ -6,6 +6,7 @@
 #include <cstring>
 #include <nlohmann/json.hpp>
 
+#include "common/paths.h"
 #include "tallowick/store/vdir/atomic_file.h"
 #include "tallowick/store/vdir/write_lock.h"
 
@@ -67,6 +68,7 @@ void recordAccessState(Env& fs, const std::string& settingsFile, EntityType type
                        const std::string& lockFile) {
   WriteLock lock(fs, lockFile);
   const std::string target = resolveLinks(fs, settingsFile);
+  removeStaleTempFiles(fs, vantrel::directoryOf(target));
   std::optional<FileVersion> version;
   Json json = Json::object();
   switch (load(fs, target, json)) {

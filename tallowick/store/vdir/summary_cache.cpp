@@ -102,8 +102,10 @@ void SummaryCache::save(bool visitedAll) {
   for (const auto& [path, e] : recorded_) kept.push_back(e);
   std::sort(kept.begin(), kept.end(), [](const CacheEntry& a, const CacheEntry& b) { return a.path < b.path; });
   try {
-    if (size_t slash = cacheFile_.rfind('/'); slash != std::string::npos && slash > 0)
+    if (size_t slash = cacheFile_.rfind('/'); slash != std::string::npos && slash > 0) {
       makeDirectories(env_, cacheFile_.substr(0, slash));
+      removeStaleTempFiles(env_, cacheFile_.substr(0, slash));
+    }
     replaceFileAtomically(env_, cacheFile_, serializeCache(root_, kept));
     dirty_ = false;
   } catch (const StoreError&) {

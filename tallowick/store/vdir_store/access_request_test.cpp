@@ -70,10 +70,12 @@ TEST_F(AccessRequestTest, AnAnswerThatCannotBeRecordedIsAFailedRequest) {
   // A file where the settings directory should be: nothing can be created.
   writeFile(dir.path() + "/blocked", "");
   const std::string unreachable = dir.path() + "/blocked/vantrel/calendar.json";
-  auto [granted, error] = request(PromptAnswer::granted, unreachable);
-  EXPECT_FALSE(granted);
-  ASSERT_TRUE(error.has_value());
-  EXPECT_EQ(*error, "Cannot create " + dir.path() + "/blocked/vantrel: Not a directory");
+  try {
+    request(PromptAnswer::granted, unreachable);
+    FAIL() << "an answer that cannot be kept must not pass for a refusal";
+  } catch (const StoreError& e) {
+    EXPECT_EQ(std::string(e.what()), "Cannot create " + dir.path() + "/blocked/vantrel: Not a directory");
+  }
 }
 
 }  // namespace

@@ -8,7 +8,9 @@
 
 #include "tallowick/store/icalendar/calendar_file.h"
 #include "tallowick/store/icalendar/test_support.h"
+#include "tallowick/store/vdir/atomic_file.h"
 #include "tallowick/store/vdir/memory_env.h"
+#include "tallowick/store/vdir/settings.h"
 
 namespace tallowick::ical {
 namespace {
@@ -593,6 +595,23 @@ TEST_F(StoreInMemory, AFileChangedInTheTickOfTheCacheWriteIsReadAgain) {
   // Now the cache is a tick younger than the file: the file is not read.
   env.failReadsOf(file, EIO);
   EXPECT_EQ(openTitles(), Titles{"Malt"});
+}
+
+// Killed runs leave temporary files wherever the helper writes; the next
+// write there removes those older than five minutes.
+TEST_F(StoreInMemory, StaleTemporaryFilesAreSweptFromTheCacheAndSettingsFolders) {
+  env.writeFile("/data/calendars/c/a.ics", todo("A"));
+  env.writeFile("/cache/vantrel/.tallowick-calendar-index.0123456789abcdef.tmp", "half");
+  env.writeFile("/config/vantrel/.tallowick-calendar.json.0123456789abcdef.tmp", "half");
+  env.tick(int64_t{staleTempSeconds + 1} * 1'000'000);
+  EXPECT_EQ(openTitles(), Titles{"A"});
+  recordAccessState(env, "/config/vantrel/calendar.json", EntityType::event, true, "/cache/vantrel/write.lock");
+  std::vector<std::string> cache, config;
+  env.listDirectory("/cache/vantrel", cache);
+  env.listDirectory("/config/vantrel", config);
+  std::sort(cache.begin(), cache.end());
+  EXPECT_EQ(cache, (std::vector<std::string>{"calendar-index", "write.lock"}));
+  EXPECT_EQ(config, std::vector<std::string>{"calendar.json"});
 }
 
 TEST_F(StoreInMemory, FilesThatCannotBeReadAreSkippedAndTheRestListed) {
