@@ -23,12 +23,26 @@ std::string xdgDirectory(const char* variable, const std::string& fallback) {
   return value && value[0] == '/' ? value : fallback;
 }
 
-std::string freshUuid() {
-  uuid_t id;
-  uuid_generate_random(id);
+std::string textOf(const uuid_t id) {
   char text[37];
   uuid_unparse_lower(id, text);
   return text;
+}
+
+std::string freshUuid() {
+  uuid_t id;
+  uuid_generate_random(id);
+  return textOf(id);
+}
+
+// A name-based UUID (RFC 4122 version 5) in a namespace of this program's
+// own, so that the same reminder always gets the same UID.
+std::string uuidOf(const std::string& name) {
+  static const uuid_t space = {0x5c, 0x1e, 0x5a, 0x7b, 0x3d, 0x2f, 0x4e, 0x61,
+                               0x9a, 0x0b, 0x8c, 0x47, 0xd2, 0x36, 0xe1, 0x90};
+  uuid_t id;
+  uuid_generate_sha1(id, space, name.data(), name.size());
+  return textOf(id);
 }
 
 }  // namespace
@@ -44,6 +58,7 @@ std::unique_ptr<CalendarPlatform> makeDefaultCalendarPlatform() {
   config.lockFile = cache + "/write.lock";
   config.prompt = ical::askPerson;
   config.newUuid = freshUuid;
+  config.uuidOf = uuidOf;
   return std::make_unique<ical::VdirPlatform>(std::move(config));
 }
 

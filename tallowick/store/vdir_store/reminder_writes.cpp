@@ -36,6 +36,21 @@ bool sameCalendar(const std::optional<Calendar>& a, const std::optional<Calendar
 
 Instant nowOf(Env& env) { return Instant(std::chrono::microseconds(env.nowMicros())); }
 
+// What a new reminder holds, as one text: the name of its UID when the
+// store derives it from the reminder. A run killed after its file landed,
+// and then run again, finds that file instead of adding a second one.
+std::string contentName(const Reminder& r, const std::string& list) {
+  std::string name = "list\n" + list + "\ntitle\n" + r.title.value_or("") + "\npriority\n" + std::to_string(r.priority);
+  if (r.notes) name += "\nnotes\n" + *r.notes;
+  if (const std::optional<DateComponents>& d = r.dueDateComponents) {
+    name += "\ndue";
+    for (const std::optional<int>& field : {d->year, d->month, d->day, d->hour, d->minute, d->second})
+      name += field ? " " + std::to_string(*field) : std::string(" -");
+    if (d->timeZone) name += " " + *d->timeZone;
+  }
+  return name;
+}
+
 }  // namespace
 
 void VdirStore::saveNew(Reminder& reminder) {
@@ -48,10 +63,25 @@ void VdirStore::saveNew(Reminder& reminder) {
   WriteLock lock(fs, config_.lockFile);
   removeStaleTempFiles(fs, collectionPath(name));
   const std::string now = utcStamp(nowOf(fs));
-  for (int attempt = 0; attempt < maxCreateAttempts; ++attempt) {
-    const std::string uid = config_.newUuid();
+  // First the UID the reminder's content names, when the store derives one:
+  // an open todo of the same content there is this very reminder, saved by a
+  // run that did not live to say so. Then fresh ones.
+  const std::string derived = config_.uuidOf ? config_.uuidOf(contentName(reminder, name)) : std::string();
+  for (int attempt = derived.empty() ? 1 : 0; attempt <= maxCreateAttempts; ++attempt) {
+    const std::string uid = attempt == 0 ? derived : config_.newUuid();
     const std::string item = uid + ".ics";
     const std::string path = collectionPath(name) + "/" + item;
+    if (attempt == 0) {
+      std::optional<FileVersion> existing = readVersion(fs, path, ParseLimits{}.bytes);
+      std::optional<CalendarFile> file =
+          existing ? CalendarFile::parse(existing->bytes, *config_.zones) : std::optional<CalendarFile>();
+      std::vector<TodoItem> todos = file ? file->todos() : std::vector<TodoItem>{};
+      if (todos.size() == 1 && todos[0].isOpen() && holdsReminder(todos[0], reminder)) {
+        reminder.identifier = name + "/" + item + "/0";
+        snapshots_[reminder.identifier] = Snapshot{path, stampFrom(existing->info), 0, reminder};
+        return;
+      }
+    }
     const std::string text = newTodoText(reminder, uid, now, *config_.zones);
     // The file must give back exactly what it was given, or it is not written.
     std::optional<CalendarFile> parsed = CalendarFile::parse(text, *config_.zones);

@@ -29,6 +29,9 @@ struct VdirStoreConfig {
   Env* env = &defaultEnv();  // every file, the clock and the listing's threads
   AccessPrompter prompt;
   std::function<std::string()> newUuid;
+  // The same UUID for the same name, always (a name-based UUID); empty: new
+  // reminders get fresh ones only.
+  std::function<std::string(const std::string& name)> uuidOf;
   const zones::ZoneSource* zones = &zones::systemZones();  // every conversion of a time
 };
 

@@ -241,6 +241,40 @@ TEST_F(VdirStoreTest, NewReminderIsANewFileThatReadsBack) {
   EXPECT_EQ(fetched[0].calendar->title, "Errands");
 }
 
+// A run killed after its file landed, run again, must not add the reminder
+// twice: the UID comes from the reminder's content, and an open todo of that
+// content under it is the one saved before. Once completed, the same content
+// makes a new reminder.
+TEST_F(VdirStoreTest, NewReminderSavedAgainIsFoundNotAddedTwice) {
+  writeFile(root() + "/a/displayname", "Errands");
+  auto configured = [&] {
+    VdirStoreConfig c = config();
+    c.uuidOf = [](const std::string& name) { return "derived-" + std::to_string(std::hash<std::string>()(name)); };
+    return VdirPlatform(c).openStore();
+  };
+  auto add = [&](const std::string& title) {
+    auto store = configured();
+    Reminder r = store->newReminder();
+    r.title = title;
+    r.calendar = Calendar{"a", "Errands"};
+    r.dueDateComponents = DateComponents{2024, 6, 3, 14, 30, std::nullopt, std::nullopt};
+    store->saveReminder(r, true);
+    return r.identifier;
+  };
+  uuids = {"fresh-1", "fresh-2"};
+  const std::string first = add("Pay rent");
+  EXPECT_EQ(add("Pay rent"), first);
+  EXPECT_NE(add("Pay the rent"), first);
+  auto store = configured();
+  auto open = fetch(*store);
+  ASSERT_EQ(open.size(), 2u);
+  Reminder& rent = open[0].title == "Pay rent" ? open[0] : open[1];
+  rent.isCompleted = true;
+  store->saveReminder(rent, true);
+  EXPECT_EQ(add("Pay rent"), "a/fresh-1.ics/0");
+  EXPECT_EQ(fetch(*configured()).size(), 2u);
+}
+
 TEST_F(VdirStoreTest, NewReminderNeverReplacesAFileOfTheSameName) {
   writeFile(root() + "/a/taken.ics", openTodo);
   uuids = {"taken", "free"};
