@@ -156,6 +156,29 @@ TEST_F(TallowickStore, RequestAccessWithNobodyToAskIsNotGrantedAndRecordsNothing
   expectOutput(run({"request-access", "events"}), "{\"granted\":true}\n");
 }
 
+// Files far larger than any calendar (sparse here, a terabyte each) are not
+// read: a calendar file is skipped, a cache is rebuilt, and settings count as
+// unreadable; everything else is listed as before.
+TEST_F(TallowickStore, MonstrousFilesAreSkippedAndTheRestListed) {
+  const std::string before = run({"events", "2024-03-07", "2024-03-21"}).out;
+  ASSERT_NE(before.find("Swimming"), std::string::npos);
+  auto sparse = [&](const std::string& relative) {
+    fs::create_directories((home_ / relative).parent_path());
+    std::ofstream(home_ / relative, std::ios::binary) << "BEGIN:VCALENDAR\n";
+    fs::resize_file(home_ / relative, uintmax_t{1} << 40);
+  };
+  sparse("data/calendars/family/huge.ics");
+  sparse("cache/vantrel/calendar-index");
+  auto r = run({"events", "2024-03-07", "2024-03-21"});
+  EXPECT_EQ(r.out, before);
+  EXPECT_EQ(r.err, "");
+  EXPECT_LT(fs::file_size(home_ / "cache/vantrel/calendar-index"), uintmax_t{1} << 20);
+  sparse("config/vantrel/calendar.json");
+  r = run({"reminders"});
+  EXPECT_EQ(r.err, "Unknown reminders authorization state\n");
+  EXPECT_EQ(r.status, 1);
+}
+
 // The person said yes, but the answer cannot be written down (the settings
 // folder cannot be made): that is the run's failure, not a refusal.
 TEST_F(TallowickStore, AnAnswerThatCannotBeKeptFailsTheRequestWithItsReason) {
