@@ -1,5 +1,6 @@
 // The store this build ships: the person's own settings and calendars, found
-// through the XDG base directories.
+// through the XDG base directories, in the vdir folders or in
+// evolution-data-server (see store/eds/store_choice.h for which).
 #include <pwd.h>
 #include <unistd.h>
 #include <uuid/uuid.h>
@@ -7,6 +8,9 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "tallowick/store/eds/chosen_platform.h"
+#include "tallowick/store/eds/eds_module.h"
+#include "tallowick/store/eds/store_choice.h"
 #include "tallowick/store/ical/ical_store.h"
 
 namespace tallowick {
@@ -64,7 +68,23 @@ std::unique_ptr<CalendarPlatform> makeDefaultCalendarPlatform() {
   config.prompt = ical::askPerson;
   config.newUuid = freshUuid;
   config.now = currentInstant;
-  return std::make_unique<ical::IcalPlatform>(std::move(config));
+
+  eds::ChoiceConfig choice;
+  choice.settingsFile = config.settingsFile;
+  choice.vdirRoot = config.defaultRoot;
+  choice.sessionBus = [] {
+    return eds::sessionBusPresent(std::getenv("DBUS_SESSION_BUS_ADDRESS"), std::getenv("XDG_RUNTIME_DIR"));
+  };
+  choice.loadService = []() -> std::unique_ptr<eds::EdsService> {
+    if (!VANTREL_EDS_MODULE_BUILT)
+      throw StoreError("Cannot use evolution-data-server: this tallowick was built without it (libecal-2.0 missing)");
+    return eds::loadEdsService(eds::edsModulePath(std::getenv("TALLOWICK_EDS_MODULE"), eds::runningProgramPath(),
+                                                  VANTREL_EDS_MODULE_RELATIVE));
+  };
+  choice.newUuid = freshUuid;
+  choice.now = currentInstant;
+  return std::make_unique<eds::ChosenPlatform>(std::make_unique<ical::IcalPlatform>(std::move(config)),
+                                               std::move(choice));
 }
 
 }  // namespace tallowick
