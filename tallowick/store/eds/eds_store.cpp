@@ -127,23 +127,24 @@ std::optional<Calendar> EdsStore::defaultCalendarForNewReminders() {
 }
 
 std::vector<std::vector<std::string>> EdsStore::zonesOf(const std::string& source, EdsSourceKind kind,
-                                                        const std::vector<const EdsComponent*>& components) {
-  std::vector<std::vector<std::string>> tzids;
-  std::vector<std::string> asked;
-  std::set<std::string> seen;
-  for (const EdsComponent* component : components) {
-    tzids.push_back(icalendar::foreignTzids(component->text));
-    for (const std::string& tzid : tzids.back())
-      if (seen.insert(tzid).second) asked.push_back(tzid);
-  }
+                                                        const std::vector<std::vector<const EdsComponent*>>& items) {
+  std::vector<std::set<std::string>> tzids(items.size());
+  std::set<std::string> all;
+  for (size_t i = 0; i < items.size(); ++i)
+    for (const EdsComponent* component : items[i])
+      for (std::string& tzid : icalendar::foreignTzids(component->text)) {
+        all.insert(tzid);
+        tzids[i].insert(std::move(tzid));
+      }
   std::map<std::string, std::string> known;
-  if (!asked.empty()) {
+  if (!all.empty()) {
+    std::vector<std::string> asked(all.begin(), all.end());
     std::vector<std::string> texts = take(service_->timezones(source, kind, asked));
     for (size_t i = 0; i < asked.size() && i < texts.size(); ++i)
       if (!texts[i].empty()) known[asked[i]] = std::move(texts[i]);
   }
-  std::vector<std::vector<std::string>> zones(components.size());
-  for (size_t i = 0; i < components.size(); ++i)
+  std::vector<std::vector<std::string>> zones(items.size());
+  for (size_t i = 0; i < items.size(); ++i)
     for (const std::string& tzid : tzids[i])
       if (auto zone = known.find(tzid); zone != known.end()) zones[i].push_back(zone->second);
   return zones;
@@ -168,22 +169,22 @@ std::unique_ptr<EventListing> EdsStore::listEvents(const EventQuery& query) {
       take(service_->eventComponents(uids, icalendar::utcStamp(start), icalendar::utcStamp(end)));
 
   for (size_t c = 0; c < calendars.size() && c < found.size(); ++c) {
-    std::vector<const EdsComponent*> components;
-    for (const EdsComponent& component : found[c]) components.push_back(&component);
     // One item is a UID's master and detached instances, read together as
     // a vdir file holds them; items in byte order of UID.
+    std::vector<const EdsComponent*> components;
+    for (const EdsComponent& component : found[c]) components.push_back(&component);
     std::stable_sort(components.begin(), components.end(),
                      [](const EdsComponent* a, const EdsComponent* b) { return a->uid < b->uid; });
-    std::vector<std::vector<std::string>> zones = zonesOf(calendars[c].identifier, EdsSourceKind::calendar, components);
-    for (size_t first = 0, last; first < components.size(); first = last) {
+    std::vector<std::vector<const EdsComponent*>> items;
+    for (size_t i = 0; i < components.size(); ++i) {
+      if (i == 0 || components[i]->uid != components[i - 1]->uid) items.emplace_back();
+      items.back().push_back(components[i]);
+    }
+    std::vector<std::vector<std::string>> zones = zonesOf(calendars[c].identifier, EdsSourceKind::calendar, items);
+    for (size_t i = 0; i < items.size(); ++i) {
       std::vector<const std::string*> texts;
-      std::vector<std::string> itemZones;
-      for (last = first; last < components.size() && components[last]->uid == components[first]->uid; ++last) {
-        texts.push_back(&components[last]->text);
-        for (std::string& zone : zones[last])
-          if (std::find(itemZones.begin(), itemZones.end(), zone) == itemZones.end()) itemZones.push_back(std::move(zone));
-      }
-      icalendar::Occurrences occurrences = icalendar::occurrences(itemZones, texts, query.start, query.end);
+      for (const EdsComponent* component : items[i]) texts.push_back(&component->text);
+      icalendar::Occurrences occurrences = icalendar::occurrences(zones[i], texts, query.start, query.end);
       if (occurrences.size() > 0) listing->add(calendars[c], std::move(occurrences));
     }
   }
@@ -209,7 +210,9 @@ void EdsStore::fetchReminders(const IncompleteReminderQuery& query, RemindersCom
     std::sort(tasks.begin(), tasks.end(), [](const EdsComponent* a, const EdsComponent* b) {
       return std::tie(a->uid, a->rid) < std::tie(b->uid, b->rid);
     });
-    std::vector<std::vector<std::string>> zones = zonesOf(wanted[l].identifier, EdsSourceKind::taskList, tasks);
+    std::vector<std::vector<const EdsComponent*>> items;
+    for (const EdsComponent* task : tasks) items.push_back({task});
+    std::vector<std::vector<std::string>> zones = zonesOf(wanted[l].identifier, EdsSourceKind::taskList, items);
     for (size_t t = 0; t < tasks.size(); ++t) {
       std::optional<icalendar::Todo> todo = icalendar::readTodo(zones[t], tasks[t]->text);
       // EDS's "not completed" lets cancelled tasks through, and its reading

@@ -65,10 +65,11 @@ class EdsStore : public CalendarStore {
   };
 
   const std::vector<Calendar>& lists(EntityType type);
-  // The VTIMEZONE texts of each component's foreign TZIDs, asked of the
-  // source once for all of them.
+  // For each item (components read together), the VTIMEZONE texts of the
+  // TZIDs it names that the system's zone data lacks: asked of the source
+  // once for all items.
   std::vector<std::vector<std::string>> zonesOf(const std::string& source, EdsSourceKind kind,
-                                                const std::vector<const EdsComponent*>& components);
+                                                const std::vector<std::vector<const EdsComponent*>>& items);
   void refuseReadOnly(const Calendar& list);
   void saveNew(Reminder& reminder);
   void saveCompletion(Reminder& reminder);
