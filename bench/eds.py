@@ -84,19 +84,23 @@ def start_eds(home, env):
     address = "unix:path=" + os.path.join(home, "bus")
     with open(os.path.join(home, "bus.conf"), "w") as f:
         f.write("<busconfig><type>session</type><listen>%s</listen><auth>EXTERNAL</auth>"
-                "<standard_session_servicedirs/><policy context=\"default\"><allow send_destination=\"*\"/>"
-                "<allow own=\"*\"/></policy></busconfig>\n" % address)
+                "<standard_session_servicedirs/><policy context=\"default\"><allow send_destination=\"*\" "
+                "eavesdrop=\"true\"/><allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>\n" % address)
     log = open(os.path.join(home, "eds.log"), "w")
     start = lambda argv: subprocess.Popen(argv, env=env, stdin=subprocess.DEVNULL, stdout=log, stderr=log,
                                           start_new_session=True)
     procs = [start(["dbus-daemon", "--config-file=" + os.path.join(home, "bus.conf"), "--nofork", "--nopidfile"])]
-    while not os.path.exists(os.path.join(home, "bus")):
-        time.sleep(0.01)
-    env["DBUS_SESSION_BUS_ADDRESS"] = address
-    procs.append(start(["/usr/libexec/evolution-source-registry"]))
-    wait_for_name(address, "org.gnome.evolution.dataserver.Sources5")
-    procs.append(start(["/usr/libexec/evolution-calendar-factory"]))
-    wait_for_name(address, "org.gnome.evolution.dataserver.Calendar8")
+    try:
+        while not os.path.exists(os.path.join(home, "bus")):
+            time.sleep(0.01)
+        env["DBUS_SESSION_BUS_ADDRESS"] = address
+        procs.append(start(["/usr/libexec/evolution-source-registry"]))
+        wait_for_name(address, "org.gnome.evolution.dataserver.Sources5")
+        procs.append(start(["/usr/libexec/evolution-calendar-factory"]))
+        wait_for_name(address, "org.gnome.evolution.dataserver.Calendar8")
+    except BaseException:
+        stop(procs)
+        raise
     return procs
 
 
