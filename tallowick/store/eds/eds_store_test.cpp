@@ -79,23 +79,6 @@ TEST_F(EdsStoreTest, EventsAreEachItemsComponentsExpandedTogether) {
   EXPECT_EQ(eds_.calls[1], "eventComponents(f,w 00010101T000000Z 99991231T235959Z)");
 }
 
-TEST_F(EdsStoreTest, RemindersAreTheOpenTasksOfEachListInOrderOfUid) {
-  eds_.sources = {
-      {"e", "Errands", EdsSourceKind::taskList,
-       {{"b", "", "BEGIN:VTODO\r\nUID:b\r\nSUMMARY:Bank\r\nDUE:20240311T090000Z\r\nEND:VTODO\r\n"},
-        {"a", "", "BEGIN:VTODO\r\nUID:a\r\nSUMMARY:Post\r\nDESCRIPTION:Two\\, stamps\r\nEND:VTODO\r\n"},
-        {"c", "", "BEGIN:VTODO\r\nUID:c\r\nSUMMARY:Cancelled\r\nSTATUS:CANCELLED\r\nEND:VTODO\r\n"},
-        {"d", "", "BEGIN:VTODO\r\nUID:d\r\nSUMMARY:Done\r\nCOMPLETED:20240101T000000Z\r\nEND:VTODO\r\n"}}},
-      {"h", "Home", EdsSourceKind::taskList, {{"x", "", kTodo}}},
-      {"cal", "Calendar", EdsSourceKind::calendar}};
-  store();
-  std::vector<std::string> got;
-  for (const Reminder& r : fetch()) got.push_back(r.calendar->title + ": " + *r.title + " / " + r.notes.value_or("-"));
-  EXPECT_EQ(got, (std::vector<std::string>{"Errands: Post / Two, stamps", "Errands: Bank / -", "Home: Milk / -"}));
-  EXPECT_EQ(fetch({std::vector<Calendar>{{"h", "Home"}}}).size(), 1u);
-  EXPECT_EQ(eds_.calls.back(), "openTasks(h)");
-}
-
 TEST_F(EdsStoreTest, DefaultListIsTheSettingsOneElseEdss) {
   eds_.sources = {{"e", "Errands", EdsSourceKind::taskList}, {"h", "Home", EdsSourceKind::taskList}};
   struct Case {
@@ -171,20 +154,18 @@ TEST_F(EdsStoreTest, AddingAReminderChecksItAndItsList) {
   struct Case {
     const char* name;
     std::string title;
-    bool readOnly, dropsWrites;
+    bool dropsWrites;
     std::string error;
   };
   for (const Case& c : std::vector<Case>{
-           {"saved", "Bread", false, false, ""},
-           {"read-only", "Bread", true, false, R"(The reminder list "Home" is read-only; the reminder was not saved)"},
-           {"write dropped", "Bread", false, true,
+           {"saved", "Bread", false, ""},
+           {"write dropped", "Bread", true,
             R"(evolution-data-server did not keep the new reminder in "Home"; it was not saved)"},
-           {"control character", "Bre\x01" "ad", false, false,
+           {"control character", "Bre\x01" "ad", false,
             "Cannot save the reminder: its title holds the control character U+0001, which a calendar file cannot hold"}}) {
     SCOPED_TRACE(c.name);
     eds_ = FakeEds{};
     eds_.sources = {{"h", "Home", EdsSourceKind::taskList}};
-    eds_.sources[0].readOnly = c.readOnly;
     eds_.sources[0].dropsWrites = c.dropsWrites;
     Reminder r = store().newReminder();
     r.title = c.title;

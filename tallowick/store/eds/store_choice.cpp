@@ -1,9 +1,9 @@
 #include "tallowick/store/eds/store_choice.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
-#include <fstream>
-#include <iterator>
 #include <nlohmann/json.hpp>
 #include <string_view>
 
@@ -56,12 +56,18 @@ bool mayReach(std::string_view address, const char* runtimeDir) {
 }  // namespace
 
 ChoiceSettings readChoiceSettings(const std::string& settingsFile) {
+  int fd = ::open(settingsFile.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return {};
   // Not a FIFO or a device, which could block the run or never end.
   struct stat info {};
-  if (::stat(settingsFile.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return {};
-  std::ifstream in(settingsFile, std::ios::binary);
-  if (!in) return {};
-  auto json = nlohmann::json::parse(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>(), nullptr, false);
+  std::string text;
+  if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
+    char buffer[4096];
+    for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) > 0;) text.append(buffer, static_cast<size_t>(n));
+  }
+  ::close(fd);
+  // ordered_json, as the vdir store reads the file: one parser in the program.
+  auto json = nlohmann::ordered_json::parse(text, nullptr, false);
   if (!json.is_object()) return {};
   ChoiceSettings settings;
   if (auto backend = json.find("backend"); backend != json.end())
