@@ -28,7 +28,9 @@ class ChosenStore : public CalendarStore {
     vdir_->requestAccess(type, std::move(completion));
   }
   std::vector<Calendar> calendars(EntityType type) override { return chosen().calendars(type); }
-  std::optional<Calendar> defaultCalendarForNewReminders() override { return chosen().defaultCalendarForNewReminders(); }
+  std::optional<Calendar> defaultCalendarForNewReminders() override {
+    return chosen().defaultCalendarForNewReminders();
+  }
   std::vector<Event> events(const EventQuery& query) override { return chosen().events(query); }
   std::unique_ptr<EventListing> listEvents(const EventQuery& query) override { return chosen().listEvents(query); }
   void fetchReminders(const IncompleteReminderQuery& query, RemindersCompletion completion) override {
@@ -50,8 +52,9 @@ class ChosenStore : public CalendarStore {
     if (choice == StoreChoice::vdir) return vdir_.get();
     try {
       if (!bus)
-        throw StoreError("Cannot reach evolution-data-server: there is no session bus (DBUS_SESSION_BUS_ADDRESS "
-                         "is not set and $XDG_RUNTIME_DIR/bus does not exist)");
+        throw StoreError(
+            "Cannot reach evolution-data-server: there is no session bus (DBUS_SESSION_BUS_ADDRESS "
+            "is not set and $XDG_RUNTIME_DIR/bus does not exist)");
       std::unique_ptr<EdsService> service = config_.loadService();
       EdsAnswer<EdsDone> connected = service->connect();
       if (!connected.ok()) throw StoreError(connected.error);

@@ -43,13 +43,15 @@ TEST(ChosenPlatform, LoadsEdsOnlyWhenChosenAndFallsBackUnlessNamed) {
     eds.sources = {{"t", "eds list", EdsSourceKind::taskList}};
     if (!c.edsAnswers) eds.failure = "No bus today";
     int loads = 0;
-    ChosenPlatform platform(std::move(vdir), {dir.path() + "/calendar.json", dir.path() + "/calendars",
+    ChosenPlatform platform(std::move(vdir), {dir.path() + "/calendar.json",
+                                              dir.path() + "/calendars",
                                               [&] { return c.bus; },
                                               [&] {
                                                 ++loads;
                                                 return std::make_unique<testing::FakeEdsService>(eds);
                                               },
-                                              {}, {}});
+                                              {},
+                                              {}});
     auto store = platform.openStore();
     store->requestFullAccessToReminders([](bool, std::optional<std::string>) {});
     EXPECT_EQ(loads, 0);

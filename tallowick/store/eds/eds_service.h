@@ -72,8 +72,8 @@ class EdsService {
   // recurring one with its detached instances, whatever its dates. All
   // calendars are asked at once.
   virtual EdsAnswer<std::vector<std::vector<EdsComponent>>> eventComponents(const std::vector<std::string>& sources,
-                                                                           const std::string& startUtc,
-                                                                           const std::string& endUtc) = 0;
+                                                                            const std::string& startUtc,
+                                                                            const std::string& endUtc) = 0;
 
   // For each task list of `sources`, in that order: its VTODOs that EDS
   // does not count as completed.

@@ -45,7 +45,8 @@ class EdsEventListing : public EventListing {
   void sort() {
     for (uint32_t item = 0; item < items_.size(); ++item) {
       const auto& entries = items_[item].occurrences.entries();
-      for (uint32_t i = 0; i < entries.size(); ++i) order_.push_back({entries[i].start.time_since_epoch().count(), item, i});
+      for (uint32_t i = 0; i < entries.size(); ++i)
+        order_.push_back({entries[i].start.time_since_epoch().count(), item, i});
     }
     std::sort(order_.begin(), order_.end(), [](const Position& a, const Position& b) {
       return std::tie(a.start, a.item, a.entry) < std::tie(b.start, b.item, b.entry);

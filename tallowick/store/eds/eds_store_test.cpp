@@ -24,9 +24,9 @@ const std::string kTodo =
 class EdsStoreTest : public ::testing::Test {
  protected:
   EdsStore& store(std::optional<std::string> defaultListTitle = std::nullopt) {
-    store_ = std::make_unique<EdsStore>(std::make_unique<FakeEdsService>(eds_), consent_,
-                                        EdsStoreConfig{defaultListTitle, [] { return std::string("new-uid"); },
-                                                       [] { return utc(2024, 5, 1, 12); }});
+    store_ = std::make_unique<EdsStore>(
+        std::make_unique<FakeEdsService>(eds_), consent_,
+        EdsStoreConfig{defaultListTitle, [] { return std::string("new-uid"); }, [] { return utc(2024, 5, 1, 12); }});
     return *store_;
   }
   std::vector<Reminder> fetch(const IncompleteReminderQuery& query = {}) {
@@ -45,22 +45,31 @@ class EdsStoreTest : public ::testing::Test {
 };
 
 TEST_F(EdsStoreTest, EventsAreEachItemsComponentsExpandedTogether) {
-  eds_.sources = {
-      {"w", "Work", EdsSourceKind::calendar, {{"single", "", "BEGIN:VEVENT\r\nUID:single\r\nSUMMARY:Plan\r\n"
-                                                            "DTSTART:20240308T090000Z\r\nEND:VEVENT\r\n"}}},
-      {"f", "Family", EdsSourceKind::calendar,
-       {// The instance moved away comes apart from its master and after it.
-        {"swim", "", "BEGIN:VEVENT\r\nUID:swim\r\nSUMMARY:Swim\r\nDTSTART;TZID=America/New_York:20240307T070000\r\n"
+  eds_.sources = {{"w",
+                   "Work",
+                   EdsSourceKind::calendar,
+                   {{"single", "",
+                     "BEGIN:VEVENT\r\nUID:single\r\nSUMMARY:Plan\r\n"
+                     "DTSTART:20240308T090000Z\r\nEND:VEVENT\r\n"}}},
+                  {"f",
+                   "Family",
+                   EdsSourceKind::calendar,
+                   {// The instance moved away comes apart from its master and after it.
+                    {"swim", "",
+                     "BEGIN:VEVENT\r\nUID:swim\r\nSUMMARY:Swim\r\nDTSTART;TZID=America/New_York:20240307T070000\r\n"
                      "DURATION:PT1H\r\nRRULE:FREQ=WEEKLY;COUNT=3\r\nEND:VEVENT\r\n"},
-        {"call", "", "BEGIN:VEVENT\r\nUID:call\r\nSUMMARY:Call\r\nDTSTART;TZID=\"Pacific Standard Time\":"
+                    {"call", "",
+                     "BEGIN:VEVENT\r\nUID:call\r\nSUMMARY:Call\r\nDTSTART;TZID=\"Pacific Standard Time\":"
                      "20240308T080000\r\nDURATION:PT1H\r\nEND:VEVENT\r\n"},
-        {"swim", "20240314T070000", "BEGIN:VEVENT\r\nUID:swim\r\nSUMMARY:Swim (moved)\r\n"
-                                    "RECURRENCE-ID;TZID=America/New_York:20240314T070000\r\n"
-                                    "DTSTART;TZID=America/New_York:20240601T070000\r\nDURATION:PT1H\r\nEND:VEVENT\r\n"},
-        {"broken", "", "BEGIN:VEVENT\r\nthis is no event\r\n"}},
-       {{"Pacific Standard Time", "BEGIN:VTIMEZONE\r\nTZID:Pacific Standard Time\r\nBEGIN:STANDARD\r\n"
-                                  "DTSTART:19700101T000000\r\nTZOFFSETFROM:-0800\r\nTZOFFSETTO:-0800\r\n"
-                                  "END:STANDARD\r\nEND:VTIMEZONE\r\n"}}}};
+                    {"swim", "20240314T070000",
+                     "BEGIN:VEVENT\r\nUID:swim\r\nSUMMARY:Swim (moved)\r\n"
+                     "RECURRENCE-ID;TZID=America/New_York:20240314T070000\r\n"
+                     "DTSTART;TZID=America/New_York:20240601T070000\r\nDURATION:PT1H\r\nEND:VEVENT\r\n"},
+                    {"broken", "", "BEGIN:VEVENT\r\nthis is no event\r\n"}},
+                   {{"Pacific Standard Time",
+                     "BEGIN:VTIMEZONE\r\nTZID:Pacific Standard Time\r\nBEGIN:STANDARD\r\n"
+                     "DTSTART:19700101T000000\r\nTZOFFSETFROM:-0800\r\nTZOFFSETTO:-0800\r\n"
+                     "END:STANDARD\r\nEND:VTIMEZONE\r\n"}}}};
   std::vector<Event> events = store().events({utc(2024, 3, 7), utc(2024, 3, 21, 23, 59, 59)});
 
   std::vector<std::tuple<std::string, Instant, std::string>> got;
@@ -86,10 +95,8 @@ TEST_F(EdsStoreTest, DefaultListIsTheSettingsOneElseEdss) {
     std::string edsDefault;
     std::optional<std::string> expected;
   };
-  for (const Case& c : std::vector<Case>{{"Home", "e", "h"},
-                                         {"Nowhere", "e", "e"},
-                                         {std::nullopt, "h", "h"},
-                                         {std::nullopt, "gone", std::nullopt}}) {
+  for (const Case& c : std::vector<Case>{
+           {"Home", "e", "h"}, {"Nowhere", "e", "e"}, {std::nullopt, "h", "h"}, {std::nullopt, "gone", std::nullopt}}) {
     eds_.defaultTaskList = c.edsDefault;
     std::optional<Calendar> chosen = store(c.setting).defaultCalendarForNewReminders();
     EXPECT_EQ(chosen ? std::optional(chosen->identifier) : std::nullopt, c.expected) << c.setting.value_or("-");
@@ -157,12 +164,16 @@ TEST_F(EdsStoreTest, AddingAReminderChecksItAndItsList) {
     bool dropsWrites;
     std::string error;
   };
-  for (const Case& c : std::vector<Case>{
-           {"saved", "Bread", false, ""},
-           {"write dropped", "Bread", true,
-            R"(evolution-data-server did not keep the new reminder in "Home"; it was not saved)"},
-           {"control character", "Bre\x01" "ad", false,
-            "Cannot save the reminder: its title holds the control character U+0001, which a calendar file cannot hold"}}) {
+  for (const Case& c :
+       std::vector<Case>{{"saved", "Bread", false, ""},
+                         {"write dropped", "Bread", true,
+                          R"(evolution-data-server did not keep the new reminder in "Home"; it was not saved)"},
+                         {"control character",
+                          "Bre\x01"
+                          "ad",
+                          false,
+                          "Cannot save the reminder: its title holds the control character U+0001, which a calendar "
+                          "file cannot hold"}}) {
     SCOPED_TRACE(c.name);
     eds_ = FakeEds{};
     eds_.sources = {{"h", "Home", EdsSourceKind::taskList}};

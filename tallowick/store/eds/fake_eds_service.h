@@ -4,8 +4,8 @@
 // is read-only, one that accepts writes and drops them, and any call failing.
 
 #include <map>
-#include <stdexcept>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -16,7 +16,10 @@ namespace tallowick::eds::testing {
 struct FakeSource {
   FakeSource(std::string uid, std::string title, EdsSourceKind kind, std::vector<EdsComponent> components = {},
              std::map<std::string, std::string> zones = {})
-      : uid(std::move(uid)), title(std::move(title)), kind(kind), components(std::move(components)),
+      : uid(std::move(uid)),
+        title(std::move(title)),
+        kind(kind),
+        components(std::move(components)),
         zones(std::move(zones)) {}
   std::string uid;
   std::string title;
@@ -58,8 +61,8 @@ class FakeEdsService : public EdsService {
   EdsAnswer<std::string> defaultTaskList() override { return answer("defaultTaskList", eds_.defaultTaskList); }
 
   EdsAnswer<std::vector<std::vector<EdsComponent>>> eventComponents(const std::vector<std::string>& sources,
-                                                                   const std::string& startUtc,
-                                                                   const std::string& endUtc) override {
+                                                                    const std::string& startUtc,
+                                                                    const std::string& endUtc) override {
     return answer("eventComponents(" + joined(sources) + " " + startUtc + " " + endUtc + ")", componentsOf(sources));
   }
 

@@ -87,7 +87,8 @@ std::vector<std::string> foreignTzids(const std::string& component) {
   // parameter's value is quoted, or runs to the next ';' or ':'.
   for (size_t start = 0; start < text.size();) {
     size_t lf = text.find('\n', start);
-    std::string_view line = std::string_view(text).substr(start, lf == std::string::npos ? std::string::npos : lf - start);
+    std::string_view line =
+        std::string_view(text).substr(start, lf == std::string::npos ? std::string::npos : lf - start);
     start = lf == std::string::npos ? text.size() : lf + 1;
     bool quoted = false;
     for (size_t i = 0; i < line.size() && (quoted || line[i] != ':'); ++i) {

@@ -84,8 +84,9 @@ TEST(SessionBus, CountsOnlyWhereASocketCanBe) {
                                          {"unix:runtime=yes", dir.path(), true},
                                          {"unix:runtime=yes", empty, false},
                                          {"tcp:host=localhost,port=1", std::nullopt, true}}) {
-    EXPECT_EQ(sessionBusPresent(c.address ? c.address->c_str() : nullptr, c.runtimeDir ? c.runtimeDir->c_str() : nullptr),
-              c.expected)
+    EXPECT_EQ(
+        sessionBusPresent(c.address ? c.address->c_str() : nullptr, c.runtimeDir ? c.runtimeDir->c_str() : nullptr),
+        c.expected)
         << c.address.value_or("-") << " " << c.runtimeDir.value_or("-");
   }
   ::close(fd);

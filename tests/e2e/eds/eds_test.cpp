@@ -3,8 +3,8 @@
 // takes a second or two to start), and runs of the real binary against it,
 // found through the session bus alone.
 
-#include <gtest/gtest.h>
 #include <dlfcn.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <stdlib.h>
 
@@ -21,7 +21,9 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-std::string calendar(const std::string& body) { return "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//t//EN\r\n" + body + "END:VCALENDAR\r\n"; }
+std::string calendar(const std::string& body) {
+  return "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//t//EN\r\n" + body + "END:VCALENDAR\r\n";
+}
 
 std::string todo(const std::string& uid, const std::string& lines) {
   return "BEGIN:VTODO\r\nUID:" + uid + "\r\nDTSTAMP:20240101T000000Z\r\n" + lines + "END:VTODO\r\n";
@@ -29,7 +31,8 @@ std::string todo(const std::string& uid, const std::string& lines) {
 
 const std::string kFamily = calendar(
     // Outlook's name for a zone the system's zone data does not know.
-    "BEGIN:VTIMEZONE\r\nTZID:Pacific Standard Time\r\nBEGIN:STANDARD\r\nDTSTART:16010101T020000\r\nTZOFFSETFROM:-0700\r\n"
+    "BEGIN:VTIMEZONE\r\nTZID:Pacific Standard "
+    "Time\r\nBEGIN:STANDARD\r\nDTSTART:16010101T020000\r\nTZOFFSETFROM:-0700\r\n"
     "TZOFFSETTO:-0800\r\nRRULE:FREQ=YEARLY;BYDAY=1SU;BYMONTH=11\r\nEND:STANDARD\r\nBEGIN:DAYLIGHT\r\n"
     "DTSTART:16010101T020000\r\nTZOFFSETFROM:-0800\r\nTZOFFSETTO:-0700\r\nRRULE:FREQ=YEARLY;BYDAY=2SU;BYMONTH=3\r\n"
     "END:DAYLIGHT\r\nEND:VTIMEZONE\r\n"
@@ -49,8 +52,9 @@ const std::string kFamily = calendar(
     "DTSTART;TZID=America/New_York:25000704T120000\r\nDURATION:PT1H\r\nRRULE:FREQ=YEARLY\r\nEND:VEVENT\r\n");
 
 const std::string kMilk =
-    todo("milk", "SUMMARY:Milk\r\nDESCRIPTION:Two litres\\, organic\r\nDUE;VALUE=DATE:20240309\r\nPRIORITY:5\r\n"
-                 "X-TODOMAN-ORDER:3\r\nBEGIN:VALARM\r\nACTION:DISPLAY\r\nTRIGGER:-PT1H\r\nEND:VALARM\r\n");
+    todo("milk",
+         "SUMMARY:Milk\r\nDESCRIPTION:Two litres\\, organic\r\nDUE;VALUE=DATE:20240309\r\nPRIORITY:5\r\n"
+         "X-TODOMAN-ORDER:3\r\nBEGIN:VALARM\r\nACTION:DISPLAY\r\nTRIGGER:-PT1H\r\nEND:VALARM\r\n");
 
 class Eds : public ::testing::Test {
  protected:
@@ -69,8 +73,8 @@ class Eds : public ::testing::Test {
                    todo("done", "SUMMARY:Done\r\nSTATUS:COMPLETED\r\n") +
                    todo("gone", "SUMMARY:Gone\r\nSTATUS:CANCELLED\r\n"))},
          {"shopping", "Shopping", true,
-          calendar(todo("bread-2", "SUMMARY:Bread\r\nPRIORITY:2\r\n") + todo("bread-1", "SUMMARY:Bread\r\nPRIORITY:1\r\n") +
-                   kMilk)},
+          calendar(todo("bread-2", "SUMMARY:Bread\r\nPRIORITY:2\r\n") +
+                   todo("bread-1", "SUMMARY:Bread\r\nPRIORITY:1\r\n") + kMilk)},
          {"chores", "Chores", true, calendar(todo("dishes", "SUMMARY:Dishes\r\n"))},
          {"inbox", "Inbox", true, calendar("")},
          {"work", "Work", true, calendar(todo("report", "SUMMARY:Report\r\n")), true}});
@@ -114,8 +118,8 @@ class Eds : public ::testing::Test {
     static std::unique_ptr<tallowick::eds::EdsService> client = [] {
       ::setenv("DBUS_SESSION_BUS_ADDRESS", eds_->busAddress().c_str(), 1);
       void* module = ::dlopen(EDS_MODULE, RTLD_NOW | RTLD_LOCAL);
-      auto factory = reinterpret_cast<tallowick::eds::EdsServiceFactory>(
-          ::dlsym(module, tallowick::eds::edsServiceFactoryName));
+      auto factory =
+          reinterpret_cast<tallowick::eds::EdsServiceFactory>(::dlsym(module, tallowick::eds::edsServiceFactoryName));
       std::unique_ptr<tallowick::eds::EdsService> c(factory(tallowick::eds::edsServiceInterfaceVersion));
       EXPECT_EQ(c->connect().error, "");
       return c;
@@ -158,14 +162,16 @@ TEST_F(Eds, EventsOfEveryYearAreExpandedByTallowick) {
 TEST_F(Eds, RemindersAreTheOpenTasksAndListsComeByTitle) {
   e2e::ProcessResult r = run({"reminders"});
   EXPECT_EQ(r.err, "");
-  EXPECT_NE(r.out.find(R"({"title":"Bank","completed":false,"priority":1,"dueDate":"2024-03-11T10:00:00","list":"Errands",)"
-                       R"("notes":""},{"title":"Milk","completed":false,"priority":5,"dueDate":"2024-03-09T00:00:00",)"
-                       R"("list":"Errands","notes":"Two litres, organic"})"),
-            std::string::npos)
+  EXPECT_NE(
+      r.out.find(R"({"title":"Bank","completed":false,"priority":1,"dueDate":"2024-03-11T10:00:00","list":"Errands",)"
+                 R"("notes":""},{"title":"Milk","completed":false,"priority":5,"dueDate":"2024-03-09T00:00:00",)"
+                 R"("list":"Errands","notes":"Two litres, organic"})"),
+      std::string::npos)
       << r.out;
   EXPECT_EQ(r.out.find("Done"), std::string::npos);
   EXPECT_EQ(r.out.find("Gone"), std::string::npos);
-  expectOutput(run({"reminder-lists"}), R"(["Chores","Errands","Inbox","Personal","Shopping","Work"])" "\n");
+  expectOutput(run({"reminder-lists"}), R"(["Chores","Errands","Inbox","Personal","Shopping","Work"])"
+                                        "\n");
 }
 
 TEST_F(Eds, AddReminderGoesToItsListElseTheDefaultsAndNeverToAReadOnlyOne) {
@@ -173,24 +179,30 @@ TEST_F(Eds, AddReminderGoesToItsListElseTheDefaultsAndNeverToAReadOnlyOne) {
     std::string settings, listName, title, landsIn;
   };
   const std::string access = R"("access": {"events": "full-access", "reminders": "full-access"})";
-  for (const Case& c : std::vector<Case>{{"{" + access + "}", "Inbox", "Stamps", "Inbox"},
-                                         {"{" + access + "}", "Nowhere", "Soap", "Personal"},
-                                         {"{" + access + R"(, "defaultReminderList": "Inbox"})", "Nowhere", "Tea", "Inbox"}}) {
+  for (const Case& c :
+       std::vector<Case>{{"{" + access + "}", "Inbox", "Stamps", "Inbox"},
+                         {"{" + access + "}", "Nowhere", "Soap", "Personal"},
+                         {"{" + access + R"(, "defaultReminderList": "Inbox"})", "Nowhere", "Tea", "Inbox"}}) {
     settings(c.settings);
     write("add.json", R"({"title":")" + c.title + R"(","listName":")" + c.listName +
                           R"(","priority":3,"dueDate":"2024-05-01T10:00:00","notes":null})");
     expectOutput(run({"add-reminder", "add.json"}), "{\"ok\":true}\n");
-    EXPECT_NE(run({"reminders"}).out.find(R"({"title":")" + c.title + R"(","completed":false,"priority":3,)"
-                                          R"("dueDate":"2024-05-01T10:00:00","list":")" + c.landsIn + R"(","notes":""})"),
+    EXPECT_NE(run({"reminders"})
+                  .out.find(R"({"title":")" + c.title +
+                            R"(","completed":false,"priority":3,)"
+                            R"("dueDate":"2024-05-01T10:00:00","list":")" +
+                            c.landsIn + R"(","notes":""})"),
               std::string::npos)
         << c.title;
   }
   settings("{" + access + "}");
   write("add.json", R"({"title":"Slides","listName":"Work","priority":0})");
-  expectFailure(run({"add-reminder", "add.json"}), R"(The reminder list "Work" is read-only; the reminder was not saved)");
-  write("add.json", R"({"title":"Bad\u0001","listName":"Inbox","priority":0})");
   expectFailure(run({"add-reminder", "add.json"}),
-                "Cannot save the reminder: its title holds the control character U+0001, which a calendar file cannot hold");
+                R"(The reminder list "Work" is read-only; the reminder was not saved)");
+  write("add.json", R"({"title":"Bad\u0001","listName":"Inbox","priority":0})");
+  expectFailure(
+      run({"add-reminder", "add.json"}),
+      "Cannot save the reminder: its title holds the control character U+0001, which a calendar file cannot hold");
 }
 
 TEST_F(Eds, CompleteReminderChangesOnlyTheFirstMatchsCompletion) {
@@ -240,12 +252,15 @@ TEST_F(Eds, WithoutABusOrEdsTheStoreIsEmptyUnlessEdsIsNamed) {
     std::string named;  // the line when the settings name EDS
   };
   const std::vector<Case> cases{
-      {"no bus", {},
+      {"no bus",
+       {},
        "Cannot reach evolution-data-server: there is no session bus (DBUS_SESSION_BUS_ADDRESS is not set and "
        "$XDG_RUNTIME_DIR/bus does not exist)"},
-      {"bus without EDS", {{"DBUS_SESSION_BUS_ADDRESS", bare.address()}},
+      {"bus without EDS",
+       {{"DBUS_SESSION_BUS_ADDRESS", bare.address()}},
        "evolution-data-server is not installed: the session bus offers no org.gnome.evolution.dataserver.Sources5"},
-      {"module missing", {{"DBUS_SESSION_BUS_ADDRESS", eds_->busAddress()}, {"TALLOWICK_EDS_MODULE", "/nowhere/eds.so"}},
+      {"module missing",
+       {{"DBUS_SESSION_BUS_ADDRESS", eds_->busAddress()}, {"TALLOWICK_EDS_MODULE", "/nowhere/eds.so"}},
        "Cannot load the evolution-data-server module /nowhere/eds.so: cannot open shared object file: No such file or "
        "directory"},
   };
@@ -273,7 +288,8 @@ TEST_F(Eds, AStuckFactoryFailsInSeconds) {
   ::kill(eds_->factory(), SIGCONT);
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out, "");
-  EXPECT_TRUE(r.err.starts_with("Cannot open \"") && r.err.ends_with("\": evolution-data-server did not answer within 5 seconds\n"))
+  EXPECT_TRUE(r.err.starts_with("Cannot open \"") &&
+              r.err.ends_with("\": evolution-data-server did not answer within 5 seconds\n"))
       << r.err;
   EXPECT_LT(took, 8s);
 }

@@ -27,8 +27,8 @@ class Meddling final : public EdsService {
   EdsAnswer<std::vector<EdsSource>> sources(EdsSourceKind kind) override { return real_->sources(kind); }
   EdsAnswer<std::string> defaultTaskList() override { return real_->defaultTaskList(); }
   EdsAnswer<std::vector<std::vector<EdsComponent>>> eventComponents(const std::vector<std::string>& sources,
-                                                                   const std::string& start,
-                                                                   const std::string& end) override {
+                                                                    const std::string& start,
+                                                                    const std::string& end) override {
     return real_->eventComponents(sources, start, end);
   }
   EdsAnswer<std::vector<std::vector<EdsComponent>>> openTasks(const std::vector<std::string>& sources) override {

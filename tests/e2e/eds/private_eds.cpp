@@ -102,13 +102,13 @@ std::string sourceFile(const EdsSource& source, const fs::path& home) {
 PrivateBus::PrivateBus(const fs::path& dir, const std::map<std::string, std::string>& env, bool services) {
   fs::path socket = dir / "bus";
   address_ = "unix:path=" + socket.string();
-  writeText(dir / "bus.conf",
-            "<busconfig><type>session</type><listen>" + address_ + "</listen><auth>EXTERNAL</auth>" +
-                (services ? "<standard_session_servicedirs/>" : "") +
-                "<policy context=\"default\"><allow send_destination=\"*\" eavesdrop=\"true\"/>"
-                "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>\n");
-  pid_ = spawnDaemon({"/usr/bin/dbus-daemon", "--config-file=" + (dir / "bus.conf").string(), "--nofork", "--nopidfile"},
-                     env, dir / "bus.log");
+  writeText(dir / "bus.conf", "<busconfig><type>session</type><listen>" + address_ + "</listen><auth>EXTERNAL</auth>" +
+                                  (services ? "<standard_session_servicedirs/>" : "") +
+                                  "<policy context=\"default\"><allow send_destination=\"*\" eavesdrop=\"true\"/>"
+                                  "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>\n");
+  pid_ =
+      spawnDaemon({"/usr/bin/dbus-daemon", "--config-file=" + (dir / "bus.conf").string(), "--nofork", "--nopidfile"},
+                  env, dir / "bus.log");
   if (!waitFor([&] { return fs::exists(socket); }, 10s)) {
     stopDaemon(pid_);
     throw std::runtime_error("dbus-daemon did not start");
@@ -118,9 +118,9 @@ PrivateBus::PrivateBus(const fs::path& dir, const std::map<std::string, std::str
 PrivateBus::~PrivateBus() { stopDaemon(pid_); }
 
 bool PrivateBus::hasOwner(const std::string& name) const {
-  ProcessResult r = runProcess("/usr/bin/dbus-send", {"--bus=" + address_, "--print-reply", "--dest=org.freedesktop.DBus",
-                                                      "/org/freedesktop/DBus", "org.freedesktop.DBus.NameHasOwner",
-                                                      "string:" + name});
+  ProcessResult r = runProcess("/usr/bin/dbus-send",
+                               {"--bus=" + address_, "--print-reply", "--dest=org.freedesktop.DBus",
+                                "/org/freedesktop/DBus", "org.freedesktop.DBus.NameHasOwner", "string:" + name});
   return r.out.find("boolean true") != std::string::npos;
 }
 
@@ -130,7 +130,7 @@ PrivateEds::PrivateEds(const fs::path& home, std::map<std::string, std::string> 
   const fs::path data = env.at("XDG_DATA_HOME"), config = env.at("XDG_CONFIG_HOME");
   for (const EdsSource& source : sources) {
     writeText(config / "evolution/sources" / (source.uid + ".source"), sourceFile(source, home));
-    fs::path file = source.readOnly ? home / "readonly" / (source.uid + ".ics")
+    fs::path file = source.readOnly   ? home / "readonly" / (source.uid + ".ics")
                     : source.taskList ? data / "evolution/tasks" / source.uid / "tasks.ics"
                                       : data / "evolution/calendar" / source.uid / "calendar.ics";
     writeText(file, source.ics);

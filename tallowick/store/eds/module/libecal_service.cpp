@@ -167,54 +167,7 @@ class LibecalService final : public EdsService {
   EdsAnswer<EdsDone> connect() override {
     return guarded<EdsDone>(Needs::nothing, [&](EdsAnswer<EdsDone>& answer) {
       silenceGlib();
-      Batch bus(context_);
-      g_bus_get(G_BUS_TYPE_SESSION, bus.cancellable(), Batch::callback, bus.slot());
-      if (!bus.wait(connectBoundMs)) return timedOut(answer, "Cannot reach the session bus", connectBoundMs, "the bus");
-      GError* error = nullptr;
-      bus_ = g_bus_get_finish(bus.result(0), &error);
-      if (!bus_) return fail(answer, "Cannot reach the session bus: " + messageOf(error));
-      // A bus that goes away would otherwise end the process with SIGTERM,
-      // without a word on stderr.
-      g_dbus_connection_set_exit_on_close(bus_, FALSE);
-
-      // A bus without EDS would answer with an empty registry rather than fail.
-      Batch names(context_);
-      for (const char* method : {"NameHasOwner", "ListActivatableNames"}) {
-        bool owner = std::string(method) == "NameHasOwner";
-        g_dbus_connection_call(bus_, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", method,
-                               owner ? g_variant_new("(s)", registryBusName) : nullptr,
-                               owner ? G_VARIANT_TYPE("(b)") : G_VARIANT_TYPE("(as)"), G_DBUS_CALL_FLAGS_NONE,
-                               connectBoundMs, names.cancellable(), Batch::callback, names.slot());
-      }
-      if (!names.wait(connectBoundMs)) return timedOut(answer, "Cannot ask the session bus for evolution-data-server", connectBoundMs, "the bus");
-      bool offered = false;
-      for (size_t i = 0; i < names.size(); ++i) {
-        GVariant* reply = g_dbus_connection_call_finish(bus_, names.result(i), &error);
-        if (!reply) return fail(answer, "Cannot ask the session bus for evolution-data-server: " + messageOf(error));
-        if (i == 0) {
-          gboolean has = FALSE;
-          g_variant_get(reply, "(b)", &has);
-          offered = offered || has;
-        } else {
-          GVariantIter* iter = nullptr;
-          const gchar* name = nullptr;
-          g_variant_get(reply, "(as)", &iter);
-          while (g_variant_iter_loop(iter, "&s", &name)) offered = offered || g_strcmp0(name, registryBusName) == 0;
-          g_variant_iter_free(iter);
-        }
-        g_variant_unref(reply);
-      }
-      if (!offered)
-        return fail(answer, "evolution-data-server is not installed: the session bus offers no " +
-                                std::string(registryBusName));
-
-      Batch registry(context_);
-      e_source_registry_new(registry.cancellable(), Batch::callback, registry.slot());
-      if (!registry.wait(connectBoundMs))
-        return timedOut(answer, "Cannot reach evolution-data-server's list of calendars", connectBoundMs);
-      registry_ = e_source_registry_new_finish(registry.result(0), &error);
-      if (!registry_)
-        return fail(answer, "Cannot reach evolution-data-server's list of calendars: " + messageOf(error));
+      if (reachBus(answer) && offeredOnBus(answer)) openRegistry(answer);
     });
   }
 
@@ -238,8 +191,8 @@ class LibecalService final : public EdsService {
   }
 
   EdsAnswer<std::vector<std::vector<EdsComponent>>> eventComponents(const std::vector<std::string>& sources,
-                                                                   const std::string& startUtc,
-                                                                   const std::string& endUtc) override {
+                                                                    const std::string& startUtc,
+                                                                    const std::string& endUtc) override {
     // Without the recurring ones, EDS would leave out rules that run for
     // ever from windows after 2038 (its own expansion decides which
     // occur); with them come every master, and every detached instance even
@@ -261,7 +214,8 @@ class LibecalService final : public EdsService {
       Batch batch(context_);
       for (const std::string& tzid : tzids)
         e_cal_client_get_timezone(client, tzid.c_str(), batch.cancellable(), Batch::callback, batch.slot());
-      if (!batch.wait(callBoundMs)) return timedOut(answer, "Cannot read the time zones of " + name(source), callBoundMs);
+      if (!batch.wait(callBoundMs))
+        return timedOut(answer, "Cannot read the time zones of " + name(source), callBoundMs);
       for (size_t i = 0; i < batch.size(); ++i) {
         ICalTimezone* zone = nullptr;  // the client's
         GError* error = nullptr;
@@ -316,24 +270,30 @@ class LibecalService final : public EdsService {
   }
 
   EdsAnswer<EdsDone> createTask(const std::string& source, const std::string& text) override {
-    return write(source, text, "Cannot add the reminder to ", [](ECalClient* client, ICalComponent* todo, Batch& batch) {
-      e_cal_client_create_object(client, todo, E_CAL_OPERATION_FLAG_NONE, batch.cancellable(), Batch::callback,
-                                 batch.slot());
-    }, [](ECalClient* client, GAsyncResult* result, GError** error) {
-      gchar* uid = nullptr;
-      bool ok = e_cal_client_create_object_finish(client, result, &uid, error);
-      g_free(uid);
-      return ok;
-    });
+    return write(
+        source, text, "Cannot add the reminder to ",
+        [](ECalClient* client, ICalComponent* todo, Batch& batch) {
+          e_cal_client_create_object(client, todo, E_CAL_OPERATION_FLAG_NONE, batch.cancellable(), Batch::callback,
+                                     batch.slot());
+        },
+        [](ECalClient* client, GAsyncResult* result, GError** error) {
+          gchar* uid = nullptr;
+          bool ok = e_cal_client_create_object_finish(client, result, &uid, error);
+          g_free(uid);
+          return ok;
+        });
   }
 
   EdsAnswer<EdsDone> modifyTask(const std::string& source, const std::string& text) override {
-    return write(source, text, "Cannot save the reminder in ", [](ECalClient* client, ICalComponent* todo, Batch& batch) {
-      e_cal_client_modify_object(client, todo, E_CAL_OBJ_MOD_THIS, E_CAL_OPERATION_FLAG_NONE, batch.cancellable(),
-                                 Batch::callback, batch.slot());
-    }, [](ECalClient* client, GAsyncResult* result, GError** error) {
-      return e_cal_client_modify_object_finish(client, result, error) != FALSE;
-    });
+    return write(
+        source, text, "Cannot save the reminder in ",
+        [](ECalClient* client, ICalComponent* todo, Batch& batch) {
+          e_cal_client_modify_object(client, todo, E_CAL_OBJ_MOD_THIS, E_CAL_OPERATION_FLAG_NONE, batch.cancellable(),
+                                     Batch::callback, batch.slot());
+        },
+        [](ECalClient* client, GAsyncResult* result, GError** error) {
+          return e_cal_client_modify_object_finish(client, result, error) != FALSE;
+        });
   }
 
  private:
@@ -380,6 +340,76 @@ class LibecalService final : public EdsService {
     answer.error = broken_;
   }
 
+  bool reachBus(EdsAnswer<EdsDone>& answer) {
+    Batch batch(context_);
+    g_bus_get(G_BUS_TYPE_SESSION, batch.cancellable(), Batch::callback, batch.slot());
+    if (!batch.wait(connectBoundMs)) {
+      timedOut(answer, "Cannot reach the session bus", connectBoundMs, "the bus");
+      return false;
+    }
+    GError* error = nullptr;
+    bus_ = g_bus_get_finish(batch.result(0), &error);
+    if (!bus_) {
+      fail(answer, "Cannot reach the session bus: " + messageOf(error));
+      return false;
+    }
+    // A bus that goes away would otherwise end the process with SIGTERM,
+    // without a word on stderr.
+    g_dbus_connection_set_exit_on_close(bus_, FALSE);
+    return true;
+  }
+
+  // Whether EDS's registry runs on the bus or the bus can start it: a bus
+  // without EDS would give an empty registry rather than fail.
+  bool offeredOnBus(EdsAnswer<EdsDone>& answer) {
+    const std::string what = "Cannot ask the session bus for evolution-data-server";
+    Batch batch(context_);
+    g_dbus_connection_call(bus_, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+                           "NameHasOwner", g_variant_new("(s)", registryBusName), G_VARIANT_TYPE("(b)"),
+                           G_DBUS_CALL_FLAGS_NONE, connectBoundMs, batch.cancellable(), Batch::callback, batch.slot());
+    g_dbus_connection_call(bus_, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+                           "ListActivatableNames", nullptr, G_VARIANT_TYPE("(as)"), G_DBUS_CALL_FLAGS_NONE,
+                           connectBoundMs, batch.cancellable(), Batch::callback, batch.slot());
+    if (!batch.wait(connectBoundMs)) {
+      timedOut(answer, what, connectBoundMs, "the bus");
+      return false;
+    }
+    bool offered = false;
+    for (size_t i = 0; i < batch.size(); ++i) {
+      GError* error = nullptr;
+      GVariant* reply = g_dbus_connection_call_finish(bus_, batch.result(i), &error);
+      if (!reply) {
+        fail(answer, what + ": " + messageOf(error));
+        return false;
+      }
+      if (i == 0) {
+        gboolean running = FALSE;
+        g_variant_get(reply, "(b)", &running);
+        offered = offered || running;
+      } else {
+        GVariantIter* names = nullptr;
+        const gchar* name = nullptr;
+        g_variant_get(reply, "(as)", &names);
+        while (g_variant_iter_loop(names, "&s", &name)) offered = offered || g_strcmp0(name, registryBusName) == 0;
+        g_variant_iter_free(names);
+      }
+      g_variant_unref(reply);
+    }
+    if (!offered)
+      fail(answer, "evolution-data-server is not installed: the session bus offers no " + std::string(registryBusName));
+    return offered;
+  }
+
+  void openRegistry(EdsAnswer<EdsDone>& answer) {
+    const std::string what = "Cannot reach evolution-data-server's list of calendars";
+    Batch batch(context_);
+    e_source_registry_new(batch.cancellable(), Batch::callback, batch.slot());
+    if (!batch.wait(connectBoundMs)) return timedOut(answer, what, connectBoundMs);
+    GError* error = nullptr;
+    registry_ = e_source_registry_new_finish(batch.result(0), &error);
+    if (!registry_) fail(answer, what + ": " + messageOf(error));
+  }
+
   static const char* extensionOf(EdsSourceKind kind) {
     return kind == EdsSourceKind::calendar ? E_SOURCE_EXTENSION_CALENDAR : E_SOURCE_EXTENSION_TASK_LIST;
   }
@@ -405,9 +435,10 @@ class LibecalService final : public EdsService {
       }
       // (guint32)-1: do not wait for the calendar's "connected" signal, which
       // would need a main loop running all along (0 would wait for ever).
-      e_cal_client_connect(source.get(),
-                           kind == EdsSourceKind::calendar ? E_CAL_CLIENT_SOURCE_TYPE_EVENTS : E_CAL_CLIENT_SOURCE_TYPE_TASKS,
-                           static_cast<guint32>(-1), batch.cancellable(), Batch::callback, batch.slot());
+      e_cal_client_connect(
+          source.get(),
+          kind == EdsSourceKind::calendar ? E_CAL_CLIENT_SOURCE_TYPE_EVENTS : E_CAL_CLIENT_SOURCE_TYPE_TASKS,
+          static_cast<guint32>(-1), batch.cancellable(), Batch::callback, batch.slot());
       started.push_back(uid);
     }
     if (started.empty()) return true;
@@ -447,8 +478,7 @@ class LibecalService final : public EdsService {
         for (const std::string& query : queries)
           e_cal_client_get_object_list(clients_.at({uid, kind}), query.c_str(), batch.cancellable(), Batch::callback,
                                        batch.slot());
-      if (!batch.wait(callBoundMs))
-        return timedOut(answer, "Cannot read " + name(sources.front()), callBoundMs);
+      if (!batch.wait(callBoundMs)) return timedOut(answer, "Cannot read " + name(sources.front()), callBoundMs);
       for (size_t i = 0; i < sources.size(); ++i) {
         std::vector<EdsComponent>& out = answer.value.emplace_back();
         std::set<std::pair<std::string, std::string>> seen;
@@ -491,8 +521,7 @@ class LibecalService final : public EdsService {
       start(client, todo, batch);
       if (!batch.wait(callBoundMs)) return timedOut(answer, what + name(source), callBoundMs);
       GError* error = nullptr;
-      if (!finish(client, batch.result(0), &error))
-        fail(answer, what + name(source) + ": " + messageOf(error));
+      if (!finish(client, batch.result(0), &error)) fail(answer, what + name(source) + ": " + messageOf(error));
     });
   }
 
