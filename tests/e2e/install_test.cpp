@@ -1,8 +1,11 @@
 // cmake --install as the README gives it: both programs and a manual page
 // each under the prefix, the programs runnable from there and the pages
-// rendering without a warning.
+// rendering without a warning; tallowick's EDS module where the installed
+// program finds it.
 
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -51,6 +54,25 @@ TEST(Install, PutsBothProgramsAndTheirManualPagesUnderThePrefix) {
       for (const char* after : {" ", "\n"}) found |= entries.find("\n       " + subcommand + after) != std::string::npos;
       EXPECT_TRUE(found) << name << " has no entry for " << subcommand;
     }
+  }
+
+  if (EDS_MODULE_BUILT) {
+    // A bus socket that nobody listens on: the line comes from the module.
+    e2e::ProcessOptions options;
+    fs::path home = e2e::makeTempHome("vantrel-install-home", "UTC", options);
+    fs::create_directories(home / "config/vantrel");
+    std::ofstream(home / "config/vantrel/calendar.json")
+        << R"({"backend": "eds", "access": {"events": "full-access", "reminders": "full-access"}})";
+    int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::snprintf(address.sun_path, sizeof address.sun_path, "%s", (home / "bus").c_str());
+    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    options.env["DBUS_SESSION_BUS_ADDRESS"] = "unix:path=" + (home / "bus").string();
+    auto run = e2e::runProcess((prefix / "bin/tallowick").string(), {"reminder-lists"}, options);
+    EXPECT_EQ(run.err, "Cannot reach the session bus: Could not connect: Connection refused\n");
+    ::close(fd);
+    fs::remove_all(home);
   }
   fs::remove_all(prefix);
 }

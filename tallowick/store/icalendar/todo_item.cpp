@@ -32,4 +32,16 @@ bool onlyCompleted(const std::vector<TodoItem>& before, const std::vector<TodoIt
   return true;
 }
 
+std::string contentName(const Reminder& r, const std::string& list) {
+  std::string name = "list\n" + list + "\ntitle\n" + r.title.value_or("") + "\npriority\n" + std::to_string(r.priority);
+  if (r.notes) name += "\nnotes\n" + *r.notes;
+  if (const std::optional<DateComponents>& d = r.dueDateComponents) {
+    name += "\ndue";
+    for (const std::optional<int>& field : {d->year, d->month, d->day, d->hour, d->minute, d->second})
+      name += field ? " " + std::to_string(*field) : std::string(" -");
+    if (d->timeZone) name += " " + *d->timeZone;
+  }
+  return name;
+}
+
 }  // namespace tallowick::ical

@@ -37,4 +37,10 @@ bool holdsReminder(const TodoItem& todo, const Reminder& reminder);
 // other todo as it was.
 bool onlyCompleted(const std::vector<TodoItem>& before, const std::vector<TodoItem>& after, size_t index);
 
+// What a new reminder holds, as one text naming its list, title, notes,
+// priority and due date: the name of a UID derived from the reminder. A run
+// killed after its new reminder landed, and then run again, finds that
+// reminder under the same UID instead of adding a second one.
+std::string contentName(const Reminder& reminder, const std::string& list);
+
 }  // namespace tallowick::ical

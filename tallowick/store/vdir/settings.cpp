@@ -39,7 +39,10 @@ std::optional<std::string> stringMember(const Json& object, const char* name) {
 Settings readSettings(Env& env, const std::string& settingsFile) {
   Json json;
   if (load(env, settingsFile, json) != Loaded::ok) return {};
-  return {stringMember(json, "store"), stringMember(json, "defaultReminderList")};
+  Settings settings{stringMember(json, "store"), stringMember(json, "defaultReminderList"), {}};
+  if (auto backend = json.find("backend"); backend != json.end())
+    settings.backend = backend->is_string() ? backend->get<std::string>() : backend->dump();
+  return settings;
 }
 
 int readAccessState(Env& env, const std::string& settingsFile, EntityType type) {

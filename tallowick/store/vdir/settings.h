@@ -21,14 +21,15 @@ inline constexpr int unknownAccessState = -1;
 struct Settings {
   std::optional<std::string> store;
   std::optional<std::string> defaultReminderList;
+  std::optional<std::string> backend;  // as written; a value that is no string as its JSON text
 };
 
 // A settings file larger than this is not one a person wrote: it counts as
 // malformed.
 inline constexpr size_t maxSettingsBytes = 1 << 20;
 
-// The store path and default list; a missing, unreadable or malformed file (or
-// a member of the wrong type) gives none.
+// The store path, default list and back end; a missing, unreadable or
+// malformed file (or a member of the wrong type) gives none.
 Settings readSettings(Env& env, const std::string& settingsFile);
 
 // The recorded access state: a missing file or member is not-determined; an

@@ -36,21 +36,6 @@ bool sameCalendar(const std::optional<Calendar>& a, const std::optional<Calendar
 
 Instant nowOf(Env& env) { return Instant(std::chrono::microseconds(env.nowMicros())); }
 
-// What a new reminder holds, as one text: the name of its UID when the
-// store derives it from the reminder. A run killed after its file landed,
-// and then run again, finds that file instead of adding a second one.
-std::string contentName(const Reminder& r, const std::string& list) {
-  std::string name = "list\n" + list + "\ntitle\n" + r.title.value_or("") + "\npriority\n" + std::to_string(r.priority);
-  if (r.notes) name += "\nnotes\n" + *r.notes;
-  if (const std::optional<DateComponents>& d = r.dueDateComponents) {
-    name += "\ndue";
-    for (const std::optional<int>& field : {d->year, d->month, d->day, d->hour, d->minute, d->second})
-      name += field ? " " + std::to_string(*field) : std::string(" -");
-    if (d->timeZone) name += " " + *d->timeZone;
-  }
-  return name;
-}
-
 }  // namespace
 
 void VdirStore::saveNew(Reminder& reminder) {

@@ -1,11 +1,15 @@
 // The store this build ships: the person's own settings and calendars, found
-// through the XDG base directories.
+// through the XDG base directories, in vdir folders or in
+// evolution-data-server (see store/eds/store_choice.h for which).
 #include <pwd.h>
 #include <unistd.h>
 #include <uuid/uuid.h>
 
 #include <cstdlib>
 
+#include "tallowick/store/eds/chosen_platform.h"
+#include "tallowick/store/eds/eds_module.h"
+#include "tallowick/store/eds/store_choice.h"
 #include "tallowick/store/vdir_store/vdir_store.h"
 
 namespace tallowick {
@@ -59,7 +63,25 @@ std::unique_ptr<CalendarPlatform> makeDefaultCalendarPlatform() {
   config.prompt = ical::askPerson;
   config.newUuid = freshUuid;
   config.uuidOf = uuidOf;
-  return std::make_unique<ical::VdirPlatform>(std::move(config));
+
+  eds::ChoiceConfig choice;
+  choice.env = config.env;
+  choice.zones = config.zones;
+  choice.settingsFile = config.settingsFile;
+  choice.vdirRoot = config.defaultRoot;
+  choice.sessionBus = [] {
+    return eds::sessionBusPresent(std::getenv("DBUS_SESSION_BUS_ADDRESS"), std::getenv("XDG_RUNTIME_DIR"));
+  };
+  choice.loadService = []() -> std::unique_ptr<eds::EdsService> {
+    if (!VANTREL_EDS_MODULE_BUILT)
+      throw StoreError("Cannot use evolution-data-server: this tallowick was built without it (libecal-2.0 missing)");
+    return eds::loadEdsService(eds::edsModulePath(std::getenv("TALLOWICK_EDS_MODULE"), eds::runningProgramPath(),
+                                                  VANTREL_EDS_MODULE_RELATIVE));
+  };
+  choice.newUuid = freshUuid;
+  choice.uuidOf = uuidOf;
+  return std::make_unique<eds::ChosenPlatform>(std::make_unique<ical::VdirPlatform>(std::move(config)),
+                                               std::move(choice));
 }
 
 }  // namespace tallowick
