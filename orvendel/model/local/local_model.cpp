@@ -8,6 +8,7 @@
 #include "orvendel/model/local/chat_stream_decoder.h"
 #include "orvendel/model/local/http.h"
 #include "orvendel/model/local/responses.h"
+#include "common/json_document.h"
 #include "text/utf8.h"
 
 namespace orvendel::local {
@@ -140,7 +141,7 @@ class LocalSession : public LanguageModelSession {
 }  // namespace
 
 bool modelsListOffers(std::string_view body, const std::optional<std::string>& model) {
-  nlohmann::json document = nlohmann::json::parse(vantrel::text::repairUtf8(body), nullptr, false);
+  nlohmann::json document = vantrel::parseJsonDocumentOrDiscarded(vantrel::text::repairUtf8(body));
   if (document.is_discarded() || !document.is_object()) return false;
   auto data = document.find("data");
   if (data == document.end() || !data->is_array()) return false;

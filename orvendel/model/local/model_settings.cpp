@@ -13,6 +13,7 @@
 
 #include "common/read_fd.h"
 #include "common/request_file.h"
+#include "common/json_document.h"
 #include "text/utf8.h"
 
 namespace orvendel::local {
@@ -90,8 +91,13 @@ std::optional<std::string> apiKeyFromText(std::string_view text) {
 ModelSettings parseModelSettings(std::string_view bytes) {
   const std::string badShape = "Model settings are not a JSON object with string members endpoint, model, apiKey "
                                "and apiKeyFile and a string array languages";
-  nlohmann::json document = nlohmann::json::parse(vantrel::text::repairUtf8(bytes), nullptr, false);
-  if (document.is_discarded()) return withProblem("Model settings are not valid JSON");
+  nlohmann::json document;
+  try {
+    document = vantrel::parseJsonDocument(vantrel::text::repairUtf8(bytes));
+  } catch (const vantrel::JsonParseError& e) {
+    // "not valid JSON at byte N: ...": where a hand-edited file went wrong.
+    return withProblem(std::string("Model settings are ") + e.what());
+  }
   if (!document.is_object()) return withProblem(badShape);
 
   ModelSettings settings;

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <nlohmann/json.hpp>
 
+#include "common/json_document.h"
 #include "tallowick/store/ical/atomic_file.h"
 #include "tallowick/store/ical/write_lock.h"
 
@@ -23,7 +24,7 @@ Loaded load(const std::string& settingsFile, Json& out) {
   if (::stat(settingsFile.c_str(), &info) != 0 && (errno == ENOENT || errno == ENOTDIR)) return Loaded::missing;
   std::optional<std::string> bytes = readWholeFile(settingsFile);
   if (!bytes) return Loaded::malformed;
-  out = Json::parse(*bytes, nullptr, false);
+  out = vantrel::parseJsonDocumentOrDiscarded<Json>(*bytes);
   return out.is_object() ? Loaded::ok : Loaded::malformed;
 }
 
@@ -81,7 +82,7 @@ void recordAccessState(const std::string& settingsFile, EntityType type, bool gr
       version = readVersion(fs, target);
       // Read again for the version to compare against: what was parsed must
       // be what is replaced.
-      if (!version || Json::parse(version->bytes, nullptr, false) != json)
+      if (!version || vantrel::parseJsonDocumentOrDiscarded<Json>(version->bytes) != json)
         throw StoreError("Cannot record the access answer: " + settingsFile + " changed while it was read");
       break;
   }
