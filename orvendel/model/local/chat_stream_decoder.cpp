@@ -3,9 +3,9 @@
 #include <nlohmann/json.hpp>
 #include <utility>
 
+#include "common/json_document.h"
 #include "orvendel/model/language_model.h"
 #include "orvendel/model/local/responses.h"
-#include "common/json_document.h"
 #include "text/utf8.h"
 
 namespace orvendel::local {

@@ -1,7 +1,7 @@
 #include "orvendel/model/local/responses.h"
 
-#include "text/unicode.h"
 #include "common/json_document.h"
+#include "text/unicode.h"
 #include "text/utf8.h"
 
 namespace orvendel::local {
