@@ -1,6 +1,7 @@
 #include "orvendel/dispatch.h"
 
 #include "orvendel/chat.h"
+#include "orvendel/doctor.h"
 #include "orvendel/helper_error.h"
 #include "orvendel/status.h"
 #include "orvendel/stream_chat.h"
@@ -23,6 +24,8 @@ void dispatch(const std::vector<std::string>& args, ModelPlatform& platform, std
   if (command == "status") return runStatus(platform, out);
   if (command == "chat") return runChat(platform, out, requestPath(args));
   if (command == "stream-chat") return runStreamChat(platform, out, requestPath(args));
+  // For a person; the usage line, which the host shows, stays as it is.
+  if (command == "doctor") return runDoctor(platform, out);
   throw HelperError::usage(kUnknownCommandPrefix + command);
 }
 

@@ -2,7 +2,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "common/json_failure.h"
+#include "common/json_document.h"
 #include "common/request_file.h"
 #include "orvendel/helper_error.h"
 #include "text/json_string.h"
@@ -55,9 +55,9 @@ ChatRequest decodeChatRequest(const std::string& bytes, const std::string& path)
   Decoder decoder(path);
   json document;
   try {
-    document = json::parse(bytes);
-  } catch (const json::exception& e) {
-    decoder.fail(vantrel::describeJsonFailure(e));
+    document = vantrel::parseJsonDocument(bytes);
+  } catch (const vantrel::JsonParseError& e) {
+    decoder.fail(e.what());
   }
   if (!document.is_object()) decoder.fail("the top-level value must be an object, not " + Decoder::typeName(document));
 

@@ -7,7 +7,7 @@
 
 #include "common/error_line.h"
 #include "common/job.h"
-#include "common/json_failure.h"
+#include "common/json_document.h"
 #include "common/request_file.h"
 #include "tallowick/helper_error.h"
 #include "text/json_string.h"
@@ -99,9 +99,9 @@ class Decoder {
  public:
   Decoder(const std::string& bytes, const std::string& path) : path_(path) {
     try {
-      json_ = nlohmann::json::parse(bytes);
-    } catch (const nlohmann::json::exception& e) {
-      fail(vantrel::describeJsonFailure(e));
+      json_ = vantrel::parseJsonDocument(bytes);
+    } catch (const vantrel::JsonParseError& e) {
+      fail(e.what());
     }
     if (!json_.is_object()) fail(std::string("the top level must be an object, not ") + article(json_));
   }

@@ -82,6 +82,18 @@ class LanguageModelSession {
                                                          const GenerationOptions& options) = 0;
 };
 
+// What a back end found out about the model while checking its
+// availability, for a person to read (orvendel doctor); the host never sees it.
+struct ModelDiagnosis {
+  struct Fact {
+    std::string name;   // what was looked at, such as "endpoint" or "GET /health"
+    std::string value;  // what was found, such as "http://127.0.0.1:8080" or "200"
+  };
+  std::vector<Fact> facts;  // in the order they were found
+  // Why the model is unavailable, in one line; none when it is available.
+  std::optional<std::string> problem;
+};
+
 // The default on-device model.
 class LanguageModel {
  public:
@@ -89,6 +101,15 @@ class LanguageModel {
 
   // Whether the model can answer now. Never fails.
   virtual bool isAvailable() = 0;
+
+  // Checks availability as isAvailable() does and tells what was found on
+  // the way. Never fails; never holds a secret such as an API key. A back
+  // end with nothing to tell needs no override.
+  virtual ModelDiagnosis diagnose() {
+    ModelDiagnosis diagnosis;
+    if (!isAvailable()) diagnosis.problem = "the model is not available";
+    return diagnosis;
+  }
 
   // The supported languages, in the model's order. Never fails.
   virtual std::vector<Language> supportedLanguages() = 0;

@@ -33,7 +33,7 @@ TEST(Install, PutsBothProgramsAndTheirManualPagesUnderThePrefix) {
   ASSERT_EQ(::access("/usr/bin/groff", X_OK), 0) << "groff is missing: run scripts/setup";
   const std::map<std::string, std::vector<std::string>> pages = {
       {"tallowick.1", {"events", "reminders", "reminder-lists", "add-reminder", "complete-reminder", "request-access"}},
-      {"orvendel.1", {"status", "chat", "stream-chat"}}};
+      {"orvendel.1", {"status", "chat", "stream-chat", "doctor"}}};
   for (const auto& [name, subcommands] : pages) {
     fs::path page = prefix / "share/man/man1" / name;
     ASSERT_TRUE(fs::exists(page)) << page;

@@ -6,6 +6,8 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <iostream>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <optional>
@@ -35,6 +37,16 @@ std::map<std::string, Answer> readyRoutes(std::optional<Answer> chat = std::null
       {"GET /v1/models", Answer::json(200, R"({"object":"list","data":[{"id":"llama3.2:latest","object":"model"}]})")}};
   if (chat) routes.emplace(kChat, *chat);
   return routes;
+}
+
+// The text with every "after <digits> ms" as "after N ms": connect times vary.
+std::string withAnyTime(std::string text) {
+  for (size_t at = text.find("after "); at != std::string::npos; at = text.find("after ", at + 1)) {
+    size_t digits = at + 6, end = digits;
+    while (end < text.size() && text[end] >= '0' && text[end] <= '9') ++end;
+    if (end > digits && text.compare(end, 3, " ms") == 0) text.replace(digits, end - digits, "N");
+  }
+  return text;
 }
 
 class OrvendelLocal : public ::testing::Test {
@@ -226,6 +238,90 @@ TEST_F(OrvendelLocal, AnAnswerCutOffAtTheLengthLimitIsAFailureInBothChats) {
   EXPECT_EQ(chat.out, "");
   EXPECT_EQ(chat.err, cutOff);
   EXPECT_EQ(chat.status, 1);
+}
+
+// What `doctor` tells a person in each case that `status` answers with the
+// same fixed reason, and in a healthy one.
+TEST_F(OrvendelLocal, DoctorSaysWhatWasTriedAndWhatIsWrong) {
+  using P = std::filesystem::perms;
+  scripted::ScriptedServer server(
+      {{"GET /health", Answer::json(200, R"({"status":"ok"})")},
+       {"GET /props", Answer::json(200, R"({"total_slots":1})")},
+       {"GET /v1/models", Answer::json(200, R"({"data":[{"id":"llama3.2:latest"},{"id":"qwen"}]})")}},
+      {"--api-key", "s3cret-key"});
+  const std::string settings = (dir_ / "vantrel" / "model.json").string();
+  const std::string key = (dir_ / "key").string();
+  const std::string closedPort = std::to_string(scripted::closedPort());
+  const std::string closed = "http://127.0.0.1:" + closedPort;
+  const std::string read = "settings: " + settings + " (read)";
+  const std::string keyMode =
+      "Model API key file " + key + " may be read by other users (mode 0644); make it private: chmod 600 " + key;
+  const std::string truncated =
+      "Model settings are not valid JSON at byte 53: invalid string: missing closing quote (" + settings + ")";
+  auto refused = [](const std::string& port) {
+    return "GET /health: Local model connection failed: Failed to connect to 127.0.0.1 port " + port +
+           " after N ms: Couldn't connect to server";
+  };
+  struct Case {
+    std::string name;
+    std::function<void()> prepare;
+    std::vector<std::string> out;  // before the verdict; "after N ms" stands for any time
+    std::string problem;           // empty: usable
+  };
+  const Case cases[] = {
+      {"nothing on the default endpoint", [&] { std::filesystem::remove(settings); },
+       {"settings: " + settings + " (not there; the defaults apply)", "endpoint: http://127.0.0.1:8080",
+        "model: none configured: whatever the runtime serves", "api key: none", refused("8080"), "languages: none"},
+       "no answer from a model runtime at http://127.0.0.1:8080 (GET /health failed)"},
+      {"Ollama's settings, nothing listening", [&] { writeSettings(closed); },
+       {read, "endpoint: " + closed, "model: llama3.2", "api key: none", refused(closedPort), "languages: en, de"},
+       "no answer from a model runtime at " + closed + " (GET /health failed)"},
+      {"a key file others may read",
+       [&] {
+         auto mode = P::owner_read | P::owner_write | P::group_read | P::others_read;
+         writeSettings(server.endpoint(), {{"apiKeyFile", writeKey("s3cret-key", mode)}});
+       },
+       {read, "settings error: " + keyMode,
+        "endpoint: " + server.endpoint() + " (not contacted: the settings cannot be used)", "model: llama3.2",
+        "api key: apiKeyFile " + key + " (mode 0644)", "languages: en, de"},
+       keyMode},
+      {"an endpoint off loopback", [&] { writeSettings("http://192.0.2.1:8080"); },
+       {read, "endpoint: http://192.0.2.1:8080 (not on loopback: never contacted)", "model: llama3.2", "api key: none",
+        "languages: en, de"},
+       "Local model endpoint is not on this machine (loopback only): http://192.0.2.1:8080"},
+      {"a truncated model.json",
+       [&] { std::ofstream(settings) << R"({"endpoint": "http://127.0.0.1:11434", "model": "lla)"; },
+       {read, "settings error: " + truncated, "endpoint: none contacted: the settings cannot be used",
+        "languages: none"},
+       truncated},
+      {"a key the runtime refuses",
+       [&] { writeSettings(server.endpoint(), {{"apiKeyFile", writeKey("wrong-key", P::owner_read)}}); },
+       {read, "endpoint: " + server.endpoint(), "model: llama3.2", "api key: apiKeyFile " + key + " (mode 0400)",
+        "GET /health: 200", "GET /props: 401: Invalid API Key", "languages: en, de"},
+       "the runtime refuses the API key (GET /props answered 401)"},
+      {"healthy",
+       [&] {
+         writeSettings(server.endpoint(), {{"apiKeyFile", writeKey("s3cret-key", P::owner_read | P::owner_write)}});
+       },
+       {read, "endpoint: " + server.endpoint(), "model: llama3.2", "api key: apiKeyFile " + key + " (mode 0600)",
+        "GET /health: 200", "GET /props: 200", "GET /v1/models: 200: lists llama3.2:latest, qwen", "languages: en, de"},
+       ""},
+  };
+  for (const Case& c : cases) {
+    if (c.name == "nothing on the default endpoint" && scripted::listening(8080)) {
+      std::cout << "[ SKIPPED  ] " << c.name << ": something listens on 127.0.0.1:8080 here\n";
+      continue;
+    }
+    c.prepare();
+    auto result = e2e::runProcess(ORVENDEL_BIN, {"doctor"}, options());
+    std::string expected;
+    for (const auto& line : c.out) expected += line + "\n";
+    expected += "verdict: " + (c.problem.empty() ? "usable" : "not usable: " + c.problem) + "\n";
+    EXPECT_EQ(withAnyTime(result.out), expected) << c.name;
+    EXPECT_EQ(result.err, c.problem.empty() ? "" : "The model is not usable: " + c.problem + "\n") << c.name;
+    EXPECT_EQ(result.status, c.problem.empty() ? 0 : 1) << c.name;
+    EXPECT_EQ(result.out.find("s3cret"), std::string::npos) << c.name;
+  }
 }
 
 }  // namespace

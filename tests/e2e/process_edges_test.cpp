@@ -101,6 +101,24 @@ TEST_F(ProcessEdges, JsonTheLibraryRefusesIsReportedWithTheFileName) {
                 "Invalid request file cut.json: not valid JSON at byte 20: unexpected end of input; expected '}'");
 }
 
+TEST_F(ProcessEdges, AMillionLevelsOfNestingAreRefusedNotACrash) {
+  const std::string nested = std::string(1'000'000, '[') + std::string(1'000'000, ']');
+  write("deep.json", R"({"title":"T","listName":"L","priority":1,"userMessage":"Hi","history":)" + nested + "}");
+  const std::string refused = "Invalid request file deep.json: not valid JSON at byte 582: nested more than 512 levels deep";
+  expectFailure(tallowick({"add-reminder", "deep.json"}), refused);
+  expectFailure(orvendel({"chat", "deep.json"}), refused);
+
+  // Settings nested that deep are settings that do not parse: no access, no model.
+  write("config/vantrel/calendar.json", R"({"access":{"events":"full-access"},"x":)" + nested + "}");
+  expectFailure(tallowick({"events", "2024-01-01", "2024-01-02"}), "Unknown calendar authorization state");
+  write("config/vantrel/model.json", R"({"languages":["en"],"x":)" + nested + "}");
+  auto status = orvendel({"status"});
+  EXPECT_EQ(status.out, R"({"available":false,"modelName":"Apple Intelligence","supportedLanguages":[],)"
+                        R"("reason":"Apple Intelligence is not enabled or the on-device model is not ready."})"
+                        "\n");
+  EXPECT_EQ(status.status, 0);
+}
+
 TEST_F(ProcessEdges, LibicalsComplaintsAboutBrokenFilesNeverReachStderr) {
   write("data/calendars/home/stray-end.ics", "BEGIN:VCALENDAR\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n");
   write("data/calendars/home/only-end.ics", "END:VTODO\r\n");

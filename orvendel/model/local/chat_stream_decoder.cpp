@@ -3,6 +3,7 @@
 #include <nlohmann/json.hpp>
 #include <utility>
 
+#include "common/json_document.h"
 #include "orvendel/model/language_model.h"
 #include "orvendel/model/local/responses.h"
 #include "text/utf8.h"
@@ -83,7 +84,7 @@ void ChatStreamDecoder::dispatchEvent() {
   if (errorField_) {
     // llama-server reports a failure as "error: {...}" and may still send
     // [DONE] after it: the answer is broken all the same.
-    nlohmann::json payload = nlohmann::json::parse(vantrel::text::repairUtf8(*errorField_), nullptr, false);
+    nlohmann::json payload = vantrel::parseJsonDocumentOrDiscarded(vantrel::text::repairUtf8(*errorField_));
     std::string message =
         payload.is_discarded() ? oneLineMessage(*errorField_) : serverMessageOf(payload);
     return fail(failedWith(message));
@@ -100,7 +101,7 @@ void ChatStreamDecoder::handleData(std::string_view data) {
     done_ = true;
     return;
   }
-  nlohmann::json chunk = nlohmann::json::parse(vantrel::text::repairUtf8(data), nullptr, false);
+  nlohmann::json chunk = vantrel::parseJsonDocumentOrDiscarded(vantrel::text::repairUtf8(data));
   if (chunk.is_discarded() || !chunk.is_object()) {
     return fail(unexpectedEvent("not a JSON object"));
   }
@@ -148,7 +149,7 @@ void ChatStreamDecoder::finish() {
   if (done_) return;
   if (!sawField_) {
     // Not an event stream at all: perhaps a JSON error with status 200.
-    nlohmann::json body = nlohmann::json::parse(vantrel::text::repairUtf8(raw_), nullptr, false);
+    nlohmann::json body = vantrel::parseJsonDocumentOrDiscarded(vantrel::text::repairUtf8(raw_));
     if (!body.is_discarded() && body.is_object() && body.contains("error")) return fail(failedWith(serverMessageOf(body)));
     if (raw_.empty()) return fail("Local model ended the answer without sending anything");
     return fail("Local model sent an unexpected response: not an event stream");

@@ -9,8 +9,8 @@
 #include <cstring>
 #include <filesystem>
 #include <nlohmann/json.hpp>
-#include <variant>
 
+#include "common/json_document.h"
 #include "common/paths.h"
 #include "common/read_fd.h"
 #include "common/request_file.h"
@@ -36,14 +36,18 @@ std::string octalMode(mode_t mode) {
 }
 
 
-struct KeyProblem {
-  std::string text;
+struct KeyFile {
+  std::optional<std::string> key;
+  std::string problem;  // why there is no key, without the key in the text
+  std::string origin;   // the path, with the mode when it could be seen
 };
 
-// The key of the key file at `path`, or why it cannot be used (without the
-// key in the text).
-std::variant<std::string, KeyProblem> readApiKeyFile(const std::string& path) {
-  auto problem = [&](const std::string& what) { return KeyProblem{"Model API key file " + path + " " + what}; };
+KeyFile readApiKeyFile(const std::string& path) {
+  KeyFile result{std::nullopt, {}, path};
+  auto problem = [&](const std::string& what) {
+    result.problem = "Model API key file " + path + " " + what;
+    return result;
+  };
   // O_NONBLOCK: opening a FIFO without a writer must not hang before the
   // type check refuses it.
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
@@ -51,6 +55,7 @@ std::variant<std::string, KeyProblem> readApiKeyFile(const std::string& path) {
   struct stat info {};
   std::string bytes;
   int error = ::fstat(fd, &info) != 0 ? errno : 0;
+  if (error == 0) result.origin += " (mode " + octalMode(info.st_mode) + ")";
   // Only a file that passes every check below is read at all.
   if (error == 0 && S_ISREG(info.st_mode) && !othersMayAccess(info.st_mode) && info.st_size <= kMaxKeyFileBytes)
     error = vantrel::readToEnd(fd, bytes);
@@ -62,9 +67,9 @@ std::variant<std::string, KeyProblem> readApiKeyFile(const std::string& path) {
                    path);
   if (info.st_size > kMaxKeyFileBytes || static_cast<off_t>(bytes.size()) > kMaxKeyFileBytes)
     return problem("is too large to hold a key");
-  auto key = apiKeyFromText(bytes);
-  if (!key) return problem("holds no usable key (it is empty or has a control character inside the key)");
-  return *key;
+  result.key = apiKeyFromText(bytes);
+  if (!result.key) return problem("holds no usable key (it is empty or has a control character inside the key)");
+  return result;
 }
 
 }  // namespace
@@ -85,8 +90,13 @@ std::optional<std::string> apiKeyFromText(std::string_view text) {
 ModelSettings parseModelSettings(std::string_view bytes) {
   const std::string badShape = "Model settings are not a JSON object with string members endpoint, model, apiKey "
                                "and apiKeyFile and a string array languages";
-  nlohmann::json document = nlohmann::json::parse(vantrel::text::repairUtf8(bytes), nullptr, false);
-  if (document.is_discarded()) return withProblem("Model settings are not valid JSON");
+  nlohmann::json document;
+  try {
+    document = vantrel::parseJsonDocument(vantrel::text::repairUtf8(bytes));
+  } catch (const vantrel::JsonParseError& e) {
+    // "not valid JSON at byte N: ...": where a hand-edited file went wrong.
+    return withProblem(std::string("Model settings are ") + e.what());
+  }
   if (!document.is_object()) return withProblem(badShape);
 
   ModelSettings settings;
@@ -132,18 +142,27 @@ std::optional<std::string> modelSettingsPath(const char* xdgConfigHome, const ch
 }
 
 ModelSettings loadModelSettings(const std::optional<std::string>& path, const char* home) {
-  if (!path) return {};
-  std::error_code error;
-  if (std::filesystem::symlink_status(*path, error).type() == std::filesystem::file_type::not_found) return {};
   ModelSettings settings;
+  if (!path) {
+    settings.origin = "none: neither XDG_CONFIG_HOME nor HOME is an absolute path; the defaults apply";
+    return settings;
+  }
+  std::error_code error;
+  if (std::filesystem::symlink_status(*path, error).type() == std::filesystem::file_type::not_found) {
+    settings.origin = *path + " (not there; the defaults apply)";
+    return settings;
+  }
   try {
     settings = parseModelSettings(vantrel::readRequestFile(*path));
   } catch (const vantrel::RequestFileError& e) {
     // The reading helper words its errors for request files.
     std::string reason = e.what();
     reason = reason.substr(reason.rfind(": ") + 2);
-    return withProblem("Cannot read model settings " + *path + ": " + reason);
+    settings = withProblem("Cannot read model settings " + *path + ": " + reason);
+    settings.origin = *path + " (cannot be read)";
+    return settings;
   }
+  settings.origin = *path + " (read)";
   if (settings.problem) {
     settings.problem = *settings.problem + " (" + *path + ")";
     return settings;
@@ -158,16 +177,19 @@ ModelSettings loadModelSettings(const std::optional<std::string>& path, const ch
   if (settings.apiKey) {
     // The key is inside the settings, so they are as secret as a key file.
     struct stat info {};
+    settings.apiKeyOrigin = "apiKey in " + *path;
     if (::stat(path->c_str(), &info) != 0)
       return keyProblem("Cannot read model settings " + *path + ": " + std::strerror(errno));
+    *settings.apiKeyOrigin += " (mode " + octalMode(info.st_mode) + ")";
     if (othersMayAccess(info.st_mode))
       return keyProblem("Model settings " + *path + " hold an apiKey but may be read by other users (mode " +
                         octalMode(info.st_mode) + "); make them private: chmod 600 " + *path);
   }
   if (settings.apiKeyFile) {
-    auto key = readApiKeyFile(vantrel::resolveSettingsPath(*settings.apiKeyFile, *path, home ? home : ""));
-    if (auto* failed = std::get_if<KeyProblem>(&key)) return keyProblem(std::move(failed->text));
-    settings.apiKey = std::move(std::get<std::string>(key));
+    KeyFile keyFile = readApiKeyFile(vantrel::resolveSettingsPath(*settings.apiKeyFile, *path, home ? home : ""));
+    settings.apiKeyOrigin = "apiKeyFile " + keyFile.origin;
+    if (!keyFile.key) return keyProblem(std::move(keyFile.problem));
+    settings.apiKey = std::move(keyFile.key);
   }
   return settings;
 }

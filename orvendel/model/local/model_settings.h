@@ -27,6 +27,11 @@ struct ModelSettings {
   std::optional<std::string> apiKeyFile;  // as written; loadModelSettings reads it into apiKey
   // Why these settings cannot be used; the model is then unavailable.
   std::optional<std::string> problem;
+  // For a person (orvendel doctor): which file the settings came from and
+  // what became of it, and where the key came from with that file's mode.
+  // Never the key itself.
+  std::string origin = "none read; the defaults apply";
+  std::optional<std::string> apiKeyOrigin;
 };
 
 // Settings from the bytes of a settings file. Reads no key file.

@@ -1,5 +1,6 @@
 #include "orvendel/model/local/responses.h"
 
+#include "common/json_document.h"
 #include "text/unicode.h"
 #include "text/utf8.h"
 
@@ -45,7 +46,7 @@ bool choiceWasCutOff(const nlohmann::json& choice) {
 }
 
 std::string answerFromCompletion(std::string_view body) {
-  nlohmann::json document = nlohmann::json::parse(vantrel::text::repairUtf8(body), nullptr, false);
+  nlohmann::json document = vantrel::parseJsonDocumentOrDiscarded(vantrel::text::repairUtf8(body));
   if (document.is_discarded()) throw unexpected("the body is not JSON");
   if (!document.is_object()) throw unexpected("the body is not a JSON object");
   if (document.contains("error")) {
@@ -67,7 +68,7 @@ std::string answerFromCompletion(std::string_view body) {
 
 ModelError httpStatusError(long status, std::string_view body) {
   std::string prefix = "Local model answered HTTP " + std::to_string(status);
-  nlohmann::json document = nlohmann::json::parse(vantrel::text::repairUtf8(body), nullptr, false);
+  nlohmann::json document = vantrel::parseJsonDocumentOrDiscarded(vantrel::text::repairUtf8(body));
   std::string message = document.is_discarded() ? std::string() : serverMessageOf(document);
   // A plain-text body (a proxy's or a runtime's own page) still says more than
   // the bare status.

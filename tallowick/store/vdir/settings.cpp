@@ -6,6 +6,7 @@
 #include <cstring>
 #include <nlohmann/json.hpp>
 
+#include "common/json_document.h"
 #include "common/paths.h"
 #include "tallowick/store/vdir/atomic_file.h"
 #include "tallowick/store/vdir/write_lock.h"
@@ -24,7 +25,7 @@ Loaded load(Env& env, const std::string& settingsFile, Json& out) {
   if (int error = env.stat(settingsFile, info); error == ENOENT || error == ENOTDIR) return Loaded::missing;
   std::optional<std::string> bytes = readWholeFile(env, settingsFile, maxSettingsBytes);
   if (!bytes) return Loaded::malformed;
-  out = Json::parse(*bytes, nullptr, false);
+  out = vantrel::parseJsonDocumentOrDiscarded<Json>(*bytes);
   return out.is_object() ? Loaded::ok : Loaded::malformed;
 }
 
@@ -86,7 +87,7 @@ void recordAccessState(Env& fs, const std::string& settingsFile, EntityType type
       version = readVersion(fs, target, maxSettingsBytes);
       // Read again for the version to compare against: what was parsed must
       // be what is replaced.
-      if (!version || Json::parse(version->bytes, nullptr, false) != json)
+      if (!version || vantrel::parseJsonDocumentOrDiscarded<Json>(version->bytes) != json)
         throw StoreError("Cannot record the access answer: " + settingsFile + " changed while it was read");
       break;
   }

@@ -88,6 +88,14 @@ TEST_F(SettingsTest, RecordingCreatesTheFileButNeverOverwritesAnUnreadableOne) {
   writeFile(file(), "{broken");
   EXPECT_THROW(recordAccessState(defaultEnv(), file(), EntityType::reminder, true), StoreError);
   EXPECT_EQ(readFile(file()), "{broken");
+  // Nested a million levels deep: as malformed as a broken file, never a crash.
+  const std::string deep = R"({"store": "/x", "access": {"reminders": "denied"}, "x": )" + std::string(1'000'000, '[') +
+                           std::string(1'000'000, ']') + "}";
+  writeFile(file(), deep);
+  EXPECT_EQ(readAccessState(defaultEnv(), file(), EntityType::reminder), unknownAccessState);
+  EXPECT_FALSE(readSettings(defaultEnv(), file()).store);
+  EXPECT_THROW(recordAccessState(defaultEnv(), file(), EntityType::reminder, true), StoreError);
+  EXPECT_EQ(readFile(file()), deep);
 }
 
 }  // namespace
