@@ -3,9 +3,10 @@
 // reminders, and the permission to use them. The logic of tallowick reaches the
 // store only through these two classes.
 //
-// Abstract so it can be faked in tests. The Linux implementation keeps the
-// calendars as iCalendar collections on disk (store/ical/); it is the one that
-// makeDefaultCalendarPlatform() returns.
+// Abstract so it can be faked in tests. The Linux implementations keep the
+// calendars as iCalendar collections on disk (store/vdir_store/) or reach
+// them in GNOME's evolution-data-server (store/eds/);
+// makeDefaultCalendarPlatform() chooses between them.
 //
 // Results are plain values that the caller owns. Texts are valid UTF-8.
 // Completion handlers may run on any thread, including the calling one, and a
