@@ -3,6 +3,7 @@
 #include "tallowick/access.h"
 #include "tallowick/add_reminder.h"
 #include "tallowick/complete_reminder.h"
+#include "tallowick/doctor.h"
 #include "tallowick/events.h"
 #include "tallowick/helper_error.h"
 #include "tallowick/reminders.h"
@@ -30,6 +31,10 @@ void dispatch(const std::vector<std::string>& args, CalendarPlatform& platform, 
   } else if (command == "request-access") {
     if (args.size() < 3) throw HelperError::usage("request-access requires <events|reminders>");
     runRequestAccess(platform, out, args[2]);
+  } else if (command == "doctor") {
+    // For a person, not for the host: the usage line, which the host shows,
+    // does not name it.
+    runDoctor(platform, out);
   } else {
     throw HelperError::usage("Unknown subcommand: " + command);
   }

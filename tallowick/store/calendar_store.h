@@ -182,6 +182,18 @@ inline std::unique_ptr<EventListing> CalendarStore::listEvents(const EventQuery&
   return std::make_unique<EventVectorListing>(events(query));
 }
 
+// What a person needs to know about the store a run would use, for
+// `tallowick doctor`: the facts looked at, in order, and what stands in the
+// way, if anything. Gathering it asks the person nothing and writes nothing.
+struct StoreDiagnosis {
+  struct Fact {
+    std::string name;   // what was looked at, such as "settings" or "list"
+    std::string value;  // what was found
+  };
+  std::vector<Fact> facts;
+  std::vector<std::string> problems;  // one line each; none when the store is usable
+};
+
 // The store's class-level side: what can be asked without a connection.
 class CalendarPlatform {
  public:
@@ -200,6 +212,10 @@ class CalendarPlatform {
   // The time zones every date of a run is read and written in: the local
   // zone, and the zones that due dates name. Lives as long as the platform.
   virtual const zones::ZoneSource& zoneSource() = 0;
+
+  // For a person, not for the host: see StoreDiagnosis. By default, nothing
+  // is known.
+  virtual StoreDiagnosis diagnose() { return {}; }
 };
 
 // The platform of this build's back end.

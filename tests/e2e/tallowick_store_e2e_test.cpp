@@ -156,6 +156,34 @@ TEST_F(TallowickStore, RequestAccessWithNobodyToAskIsNotGrantedAndRecordsNothing
   expectOutput(run({"request-access", "events"}), "{\"granted\":true}\n");
 }
 
+// For a person: what a run would use and what is wrong, one fact a line; the
+// host's own texts stay as they are.
+TEST_F(TallowickStore, DoctorSaysWhatARunUsesAndWhatIsWrong) {
+  const std::string root = (home_ / "data/calendars").string();
+  auto r = run({"doctor"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  for (const std::string& line :
+       {"settings: " + (home_ / "config/vantrel/calendar.json").string() + " (read)\n",
+        "store chosen: vdir folders (" + root + " exists)\n", "list: Errands (" + root + "/errands, 3 files)\n",
+        "list: Family (" + root + "/family, 3 files)\n",
+        "skipped file: " + root + "/family/broken.ics is not an iCalendar calendar (BEGIN:VCALENDAR ... END:VCALENDAR)\n",
+        std::string("default list: Errands\n"), std::string("access to events: full-access\n"),
+        std::string("verdict: usable\n")})
+    EXPECT_NE(r.out.find(line), std::string::npos) << line << "\nin:\n" << r.out;
+
+  settings(R"({"access": {"events": "denied", "reminders": "full-access"}})");
+  fs::remove_all(home_ / "data/calendars");
+  fs::create_directories(home_ / "data/calendars");
+  r = run({"doctor"});
+  EXPECT_EQ(r.status, 1);
+  const std::string noList = "there is no reminder list, so add-reminder fails with \"No reminder lists found\"; make "
+                             "one: mkdir -p " + root + "/personal && echo Personal > " + root + "/personal/displayname";
+  EXPECT_NE(r.out.find("problem: " + noList + "\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("problem: access to events is denied; to grant it"), std::string::npos) << r.out;
+  EXPECT_EQ(r.err, "The calendar store is not usable: " + noList + "\n");
+}
+
 // Files far larger than any calendar (sparse here, a terabyte each) are not
 // read: a calendar file is skipped, a cache is rebuilt, and settings count as
 // unreadable; everything else is listed as before.

@@ -4,6 +4,7 @@
 
 #include "tallowick/store/eds/eds_store.h"
 #include "tallowick/store/eds/store_choice.h"
+#include "tallowick/store/vdir_store/vdir_store.h"
 
 namespace tallowick::eds {
 namespace {
@@ -78,6 +79,69 @@ class ChosenStore : public CalendarStore {
 };
 
 }  // namespace
+
+StoreDiagnosis ChosenPlatform::diagnose() {
+  StoreDiagnosis d;
+  auto fact = [&](std::string name, std::string value) { d.facts.push_back({std::move(name), std::move(value)}); };
+  // The vdir platform keeps the settings and the consent, whichever store
+  // holds the calendars.
+  auto* vdir = dynamic_cast<ical::VdirPlatform*>(vdir_.get());
+  if (vdir) vdir->diagnoseSettings(d);
+  ical::Settings settings = ical::readSettings(*config_.env, config_.settingsFile);
+  const bool bus = config_.sessionBus();
+  const bool root = isDirectory(*config_.env, config_.vdirRoot);
+  std::string why;
+  if (settings.backend) why = "the settings say \"backend\": " + *settings.backend;
+  else if (settings.store && !settings.store->empty()) why = "the settings name a folder (\"store\")";
+  else if (root) why = config_.vdirRoot + " exists";
+  else if (bus) why = "no folder at " + config_.vdirRoot + ", and a session bus is there";
+  else why = "no folder at " + config_.vdirRoot + " and no session bus";
+  auto vdirFolders = [&](const std::string& reason) {
+    fact("store chosen", "vdir folders (" + reason + ")");
+    if (vdir) vdir->diagnoseFolders(d);
+  };
+  try {
+    StoreChoice choice = chooseStore(settings, config_.settingsFile, root, bus);
+    if (choice == StoreChoice::vdir) {
+      vdirFolders(why);
+    } else {
+      std::string failure;
+      std::unique_ptr<EdsService> service;
+      if (!bus) failure = "there is no session bus";
+      else {
+        try {
+          service = config_.loadService();
+          if (EdsAnswer<EdsDone> connected = service->connect(); !connected.ok()) failure = connected.error;
+        } catch (const StoreError& e) {
+          failure = e.what();
+        }
+      }
+      if (!failure.empty() && choice == StoreChoice::edsIfItAnswers) {
+        fact("evolution-data-server", "does not answer: " + failure);
+        vdirFolders(why + ", but evolution-data-server does not answer");
+      } else if (!failure.empty()) {
+        fact("store chosen", "evolution-data-server (" + why + ")");
+        d.problems.push_back("evolution-data-server cannot be reached: " + failure);
+      } else {
+        fact("store chosen", "evolution-data-server (" + why + ")");
+        for (EdsSourceKind kind : {EdsSourceKind::calendar, EdsSourceKind::taskList}) {
+          EdsAnswer<std::vector<EdsSource>> sources = service->sources(kind);
+          const char* name = kind == EdsSourceKind::calendar ? "calendar" : "list";
+          if (!sources.ok()) d.problems.push_back("evolution-data-server cannot list its sources: " + sources.error);
+          for (const EdsSource& s : sources.value) fact(name, s.title + " (" + s.uid + ")");
+          if (kind == EdsSourceKind::taskList && sources.ok() && sources.value.empty())
+            d.problems.push_back("evolution-data-server has no task list, so add-reminder fails");
+        }
+        if (EdsAnswer<std::string> list = service->defaultTaskList(); list.ok())
+          fact("default list", list.value.empty() ? "none" : list.value);
+      }
+    }
+  } catch (const StoreError& e) {
+    d.problems.push_back(e.what());
+  }
+  if (vdir) vdir->diagnoseAccess(d);
+  return d;
+}
 
 std::unique_ptr<CalendarStore> ChosenPlatform::openStore() {
   return std::make_unique<ChosenStore>(vdir_->openStore(), config_);

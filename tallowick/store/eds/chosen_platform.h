@@ -41,6 +41,10 @@ class ChosenPlatform : public CalendarPlatform {
     return vdir_->isOperatingSystemAtLeast(major, minor, patch);
   }
   const zones::ZoneSource& zoneSource() override { return *config_.zones; }
+  // Which store a run would use and why, then that store's own facts (for
+  // EDS: its calendars and task lists, or why it cannot be reached) and the
+  // person's consent.
+  StoreDiagnosis diagnose() override;
 
  private:
   std::unique_ptr<CalendarPlatform> vdir_;

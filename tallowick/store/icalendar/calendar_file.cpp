@@ -92,6 +92,16 @@ std::optional<CalendarFile> CalendarFile::parse(std::string_view bytes, const zo
   return file;
 }
 
+std::optional<std::string> CalendarFile::refusal(std::string_view bytes, const zones::ZoneSource& zones,
+                                                 const ParseLimits& limits) {
+  if (bytes.find('\0') != std::string_view::npos) return "holds a NUL byte";
+  if (std::optional<std::string> exceeded = limitExceeded(bytes, limits)) return exceeded;
+  std::optional<CalendarFile> file = parse(bytes, zones, limits);
+  if (!file) return "is not an iCalendar calendar (BEGIN:VCALENDAR ... END:VCALENDAR)";
+  if (file->eventSpan().overBudget) return "has events too costly to expand (a rule that cannot be counted quickly)";
+  return std::nullopt;
+}
+
 OccurrenceList CalendarFile::occurrenceList(Instant start, Instant end, int64_t steps) const {
   return expandEvents(root_.get(), *zones_, start, end, steps);
 }

@@ -38,6 +38,12 @@ class CalendarFile {
                                            const ParseLimits& limits = {},
                                            const std::function<bool()>& interrupted = {});
 
+  // Why parse() gives nothing for these bytes, in a person's words ("is
+  // nested more than 50 components deep", "is not an iCalendar calendar"), or
+  // why its events are never listed; nothing when neither is so.
+  static std::optional<std::string> refusal(std::string_view bytes, const zones::ZoneSource& zones,
+                                            const ParseLimits& limits = {});
+
   // Occurrences of the file's events that overlap [start, end], recurring
   // events expanded, in the order found (not sorted); none when expanding
   // them would take more than `steps` (see event_expansion.h).

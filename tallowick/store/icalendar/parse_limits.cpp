@@ -81,16 +81,20 @@ bool surelyReadable(std::string_view upperName, std::string_view valueType, std:
   return false;
 }
 
-bool withinLimits(std::string_view text, const ParseLimits& limits) {
-  if (text.size() > limits.bytes) return false;
+std::optional<std::string> limitExceeded(std::string_view text, const ParseLimits& limits) {
+  const std::string manyUnreadable =
+      "holds so many values libical cannot read in one component that removing them would take it seconds";
+  if (text.size() > limits.bytes) return "is larger than " + std::to_string(limits.bytes >> 20) + " MiB";
   ContentLineReader lines(text);
   ContentLine line;
   std::vector<Component> open;
   uint64_t removals = 0;
   while (lines.next(line)) {
-    if (line.parameterCount > limits.parametersPerLine) return false;
+    if (line.parameterCount > limits.parametersPerLine)
+      return "has a line of more than " + std::to_string(limits.parametersPerLine) + " parameters";
     if (line.isNamed("BEGIN")) {
-      if (open.size() == limits.nesting) return false;
+      if (open.size() == limits.nesting)
+        return "is nested more than " + std::to_string(limits.nesting) + " components deep";
       open.emplace_back();
       continue;
     }
@@ -107,10 +111,11 @@ bool withinLimits(std::string_view text, const ParseLimits& limits) {
     std::string name = upperAscii(line.name);
     std::string valueType = line.parameterCount > 0 ? valueParameter(line.parameters) : std::string();
     if (!surelyReadable(name, valueType, line.value)) ++c.unsure;
-    if (removals + removalCost(c) > limits.removalWork) return false;
+    if (removals + removalCost(c) > limits.removalWork) return manyUnreadable;
   }
   for (const Component& c : open) removals += removalCost(c);
-  return removals <= limits.removalWork;
+  if (removals > limits.removalWork) return manyUnreadable;
+  return std::nullopt;
 }
 
 }  // namespace tallowick::ical

@@ -13,6 +13,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
+#include <string>
 #include <string_view>
 
 namespace tallowick::ical {
@@ -26,8 +28,10 @@ struct ParseLimits {
   uint64_t removalWork = 4'000'000;
 };
 
-// Whether the text stays within the limits.
-bool withinLimits(std::string_view text, const ParseLimits& limits);
+// The first limit the text goes beyond, in a person's words ("nested more
+// than 50 components deep"); nothing when it stays within them.
+std::optional<std::string> limitExceeded(std::string_view text, const ParseLimits& limits);
+inline bool withinLimits(std::string_view text, const ParseLimits& limits) { return !limitExceeded(text, limits); }
 
 // Whether libical surely reads this value of this property (name in upper
 // case) without dropping the property; false when unsure. `valueType` is the

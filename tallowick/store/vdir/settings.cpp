@@ -2,7 +2,9 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <iterator>
 #include <cstring>
 #include <nlohmann/json.hpp>
 
@@ -36,6 +38,39 @@ std::optional<std::string> stringMember(const Json& object, const char* name) {
 }
 
 }  // namespace
+
+std::optional<std::string> settingsProblem(Env& env, const std::string& settingsFile) {
+  struct stat info {};
+  if (int error = env.stat(settingsFile, info); error == ENOENT || error == ENOTDIR) return std::nullopt;
+  std::string bytes;
+  if (int error = env.readFile(settingsFile, bytes, info, maxSettingsBytes)) {
+    if (error == EFBIG) return "it is larger than 1 MiB";
+    if (error == EINVAL) return "it is not a regular file";
+    return std::string("it cannot be read: ") + std::strerror(error);
+  }
+  Json json;
+  try {
+    json = vantrel::parseJsonDocument<Json>(bytes);
+  } catch (const vantrel::JsonParseError& e) {
+    return std::string("it is ") + e.what();
+  }
+  if (!json.is_object()) return "it is not a JSON object";
+  for (const char* name : {"store", "defaultReminderList"})
+    if (json.contains(name) && !json[name].is_string()) return std::string("member \"") + name + "\" is not a text";
+  if (json.contains("access")) {
+    const Json& access = json["access"];
+    if (!access.is_object()) return "member \"access\" is not an object";
+    for (const char* type : {"events", "reminders"}) {
+      if (!access.contains(type)) continue;
+      const Json& state = access[type];
+      static const char* words[] = {"not-determined", "restricted", "denied", "full-access", "write-only"};
+      if (!state.is_string() || std::none_of(std::begin(words), std::end(words), [&](const char* w) { return state == w; }))
+        return std::string("access member \"") + type + "\" is " + state.dump().substr(0, 60) +
+               ", not one of \"not-determined\", \"restricted\", \"denied\", \"full-access\", \"write-only\"";
+    }
+  }
+  return std::nullopt;
+}
 
 Settings readSettings(Env& env, const std::string& settingsFile) {
   Json json;

@@ -32,6 +32,10 @@ inline constexpr size_t maxSettingsBytes = 1 << 20;
 // malformed file (or a member of the wrong type) gives none.
 Settings readSettings(Env& env, const std::string& settingsFile);
 
+// Why the settings file cannot be used as written, in a person's words ("it
+// is not valid JSON at byte 12: ..."); nothing when it is fine or missing.
+std::optional<std::string> settingsProblem(Env& env, const std::string& settingsFile);
+
 // The recorded access state: a missing file or member is not-determined; an
 // unreadable or malformed file, or an unknown word, is unknownAccessState.
 int readAccessState(Env& env, const std::string& settingsFile, EntityType type);

@@ -47,6 +47,13 @@ class VdirPlatform : public CalendarPlatform {
   // The full-access requests are what this store offers.
   bool isOperatingSystemAtLeast(int, int, int) override { return true; }
   const zones::ZoneSource& zoneSource() override { return *config_.zones; }
+  // The settings, the store's folders and lists, every file skipped and why,
+  // the access states and how the person would be asked (vdir_diagnosis.cpp).
+  StoreDiagnosis diagnose() override;
+  // Its parts, for a store that keeps its consent in the same settings.
+  void diagnoseSettings(StoreDiagnosis& diagnosis);
+  void diagnoseFolders(StoreDiagnosis& diagnosis);
+  void diagnoseAccess(StoreDiagnosis& diagnosis);
 
  private:
   VdirStoreConfig config_;
