@@ -195,24 +195,22 @@ Override overrideOf(FileClocks& clocks, icalcomponent* event, const Time& recurr
 }
 
 // Each rule's UNTIL in the wall-clock time of DTSTART.
-std::optional<int64_t> untilOf(const icalrecurrencetype& rule, const Time& dtstart) {
-  if (icaltime_is_null_time(rule.until)) return std::nullopt;
-  std::optional<int64_t> wall = wallOf(rule.until);
+std::optional<int64_t> untilOf(const icaltimetype& until, const Time& dtstart) {
+  if (icaltime_is_null_time(until)) return std::nullopt;
+  std::optional<int64_t> wall = wallOf(until);
   if (!wall) return latestWall;
-  if (rule.until.is_date) return dtstart.date ? *wall : *wall + daySeconds - 1;
-  if (icaltime_is_utc(rule.until) && !dtstart.date) return dtstart.clock->toWall(*wall);
+  if (until.is_date) return dtstart.date ? *wall : *wall + daySeconds - 1;
+  if (icaltime_is_utc(until) && !dtstart.date) return dtstart.clock->toWall(*wall);
   return *wall;
 }
 
-std::vector<RecurrenceRule> rulesOf(icalcomponent* event, const Time& dtstart) {
-  std::vector<RecurrenceRule> rules;
-  for (icalproperty* p = icalcomponent_get_first_property(event, ICAL_RRULE_PROPERTY); p;
-       p = icalcomponent_get_next_property(event, ICAL_RRULE_PROPERTY)) {
-    icalrecurrencetype rule = icalproperty_get_rrule(p);
-    if (rule.freq == ICAL_NO_RECURRENCE) continue;
-    rules.push_back(ruleFromIcal(rule, untilOf(rule, dtstart)));
+std::vector<RecurrenceRule> rulesOf(const EventRules& rules, icalcomponent* event, const Time& dtstart) {
+  std::vector<RecurrenceRule> out;
+  for (RuleReading& reading : rules.of(event)) {
+    reading.rule.until = untilOf(reading.until, dtstart);
+    out.push_back(std::move(reading.rule));
   }
-  return rules;
+  return out;
 }
 
 std::vector<Time> rdatesOf(FileClocks& clocks, icalcomponent* event) {
@@ -228,8 +226,8 @@ std::vector<Time> rdatesOf(FileClocks& clocks, icalcomponent* event) {
 
 class Expander {
  public:
-  Expander(icalcomponent* calendar, const zones::ZoneSource& zones, StepBudget& budget)
-      : clocks_(calendar, zones), budget_(budget) {
+  Expander(icalcomponent* calendar, const EventRules& rules, const zones::ZoneSource& zones, StepBudget& budget)
+      : clocks_(calendar, zones), rules_(rules), budget_(budget) {
     for (icalcomponent* event = icalcomponent_get_first_component(calendar, ICAL_VEVENT_COMPONENT); event;
          event = icalcomponent_get_next_component(calendar, ICAL_VEVENT_COMPONENT)) {
       icalproperty* rid = icalcomponent_get_first_property(event, ICAL_RECURRENCEID_PROPERTY);
@@ -275,7 +273,7 @@ class Expander {
       Shape shape = shapeOf(clocks_, master, *dtstart);
       include(spanOf(dtstart->wall, *dtstart->clock, clocks_.local(), shape));
       for (const Time& r : rdatesOf(clocks_, master)) include(spanOf(r.wall, *r.clock, clocks_.local(), shape));
-      for (const RecurrenceRule& rule : rulesOf(master, *dtstart)) {
+      for (const RecurrenceRule& rule : rulesOf(rules_, master, *dtstart)) {
         std::optional<int64_t> last = lastStartOf(rule, dtstart->wall, dtstart->date, budget_);
         if (!last) result.unbounded = true;
         else include(spanOf(*last, *dtstart->clock, clocks_.local(), shape));
@@ -288,6 +286,7 @@ class Expander {
 
  private:
   FileClocks clocks_;
+  const EventRules& rules_;
   StepBudget& budget_;
   std::vector<icalcomponent*> masters_;
   std::vector<Override> overrides_;
@@ -323,7 +322,7 @@ class Expander {
     };
     std::vector<Start> starts;
     if (dtstart->utc >= from && dtstart->utc <= to) starts.push_back({dtstart->utc, dtstart->wall});
-    for (const RecurrenceRule& rule : rulesOf(event, *dtstart)) {
+    for (const RecurrenceRule& rule : rulesOf(rules_, event, *dtstart)) {
       expandRule(rule, dtstart->wall, dtstart->date, wallFrom, wallTo, budget_, [&](int64_t wall) {
         if (dtstart->date) wall = floorDay(wall) * daySeconds;
         starts.push_back({clock.toUtc(wall), wall});
@@ -387,14 +386,14 @@ class Expander {
 
 }  // namespace
 
-OccurrenceList expandEvents(icalcomponent* calendar, const zones::ZoneSource& zones, Instant start, Instant end,
-                            int64_t steps) {
+OccurrenceList expandEvents(icalcomponent* calendar, const EventRules& rules, const zones::ZoneSource& zones,
+                            Instant start, Instant end, int64_t steps) {
   Window window{std::chrono::floor<std::chrono::seconds>(start).time_since_epoch().count(),
                 std::chrono::floor<std::chrono::seconds>(end).time_since_epoch().count()};
   OccurrenceList out;
   StepBudget budget(steps);
   try {
-    Expander(calendar, zones, budget).expand(window, out);
+    Expander(calendar, rules, zones, budget).expand(window, out);
   } catch (const BudgetExceeded&) {
     // Skipped like a file that does not parse, rather than listed in part.
     return {};
@@ -402,9 +401,9 @@ OccurrenceList expandEvents(icalcomponent* calendar, const zones::ZoneSource& zo
   return out;
 }
 
-EventSpan eventSpan(icalcomponent* calendar, const zones::ZoneSource& zones) {
+EventSpan eventSpan(icalcomponent* calendar, const EventRules& rules, const zones::ZoneSource& zones) {
   StepBudget budget(expansionStepsPerFile);
-  Expander expander(calendar, zones, budget);
+  Expander expander(calendar, rules, zones, budget);
   try {
     return expander.span();
   } catch (const BudgetExceeded&) {

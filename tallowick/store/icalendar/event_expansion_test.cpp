@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 
 #include "tallowick/store/icalendar/calendar_file.h"
 #include "tallowick/store/icalendar/event_expansion.h"
@@ -18,6 +19,8 @@ std::vector<EventOccurrence> occurrencesOf(const std::string& text, Instant star
   EXPECT_TRUE(file.has_value());
   return file ? testing::occurrencesOf(*file, start, end) : std::vector<EventOccurrence>{};
 }
+
+Instant instantOfSeconds(int64_t s) { return Instant(std::chrono::seconds(s)); }
 
 std::vector<Instant> startsOf(const std::vector<EventOccurrence>& occurrences) {
   std::vector<Instant> starts;
@@ -262,10 +265,8 @@ TEST(EventExpansion, OldDenseRulesCostTheirWindowOnly) {
            {"00010101T090000Z", "FREQ=MINUTELY;INTERVAL=7;BYHOUR=9,10", utc(9000, 1, 7, 23, 59, 59), 7 * 17},
            {"00010101T090000Z", "FREQ=HOURLY;BYDAY=MO", utc(9000, 1, 7, 23, 59, 59), 24},
            {"00010101T090000Z", "FREQ=DAILY;BYHOUR=1,2,3;BYMINUTE=0,30", utc(9000, 1, 7, 23, 59, 59), 7 * 6}}) {
-    std::string text = calendar("BEGIN:VEVENT\nUID:x\nDTSTART:" + c.start + "\nRRULE:" + c.rule + "\nEND:VEVENT\n");
-    icalcomponent* root = icalparser_parse_string(text.c_str());
-    auto occurrences = expandEvents(root, zones::systemZones(), utc(9000, 1, 1), c.windowEnd, 100'000);
-    icalcomponent_free(root);
+    auto file = testing::parseFile(calendar("BEGIN:VEVENT\nUID:x\nDTSTART:" + c.start + "\nRRULE:" + c.rule + "\nEND:VEVENT\n"));
+    auto occurrences = file->occurrenceList(utc(9000, 1, 1), c.windowEnd, 100'000);
     EXPECT_NEAR(static_cast<double>(occurrences.size()), static_cast<double>(c.count), 1.0) << c.rule;
   }
 }
@@ -277,10 +278,9 @@ TEST(EventExpansion, FileOverItsBudgetIsSkippedWholeNotCutShort) {
   std::string text = calendar(
       "BEGIN:VEVENT\nUID:a\nDTSTART:20240101T090000Z\nEND:VEVENT\n"
       "BEGIN:VEVENT\nUID:x\nDTSTART:20000101T000000Z\nRRULE:FREQ=SECONDLY;BYMONTH=1,3;COUNT=2000000000\nEND:VEVENT\n");
-  icalcomponent* root = icalparser_parse_string(text.c_str());
-  EXPECT_EQ(expandEvents(root, zones::systemZones(), utc(2024, 1, 1), utc(2024, 1, 1, 9), 1'000'000).size(), 0u);
-  EXPECT_EQ(expandEvents(root, zones::systemZones(), utc(2000, 1, 1), utc(2000, 1, 1, 0, 0, 9), 1'000'000).size(), 10u);
-  icalcomponent_free(root);
+  auto file = testing::parseFile(text);
+  EXPECT_EQ(file->occurrenceList(utc(2024, 1, 1), utc(2024, 1, 1, 9), 1'000'000).size(), 0u);
+  EXPECT_EQ(file->occurrenceList(utc(2000, 1, 1), utc(2000, 1, 1, 0, 0, 9), 1'000'000).size(), 10u);
 }
 
 TEST(EventExpansion, HugeDurationEndsAtTheLastSecondOf9999) {
@@ -335,6 +335,73 @@ TEST(EventExpansion, RunawayTimeZoneRuleIsLeftOut) {
       "TZOFFSETTO:+0100\nRRULE:FREQ=YEARLY;BYMONTH=10;BYDAY=-1SU\nEND:STANDARD\nEND:VTIMEZONE\n"
       "BEGIN:VEVENT\nUID:o\nDTSTART;TZID=Odd:20240601T100000\nRRULE:FREQ=DAILY;COUNT=3\nEND:VEVENT\n");
   EXPECT_EQ(startsOf(occurrencesOf(text, utc(2024, 6, 1), utc(2024, 6, 1, 23))), std::vector<Instant>{utc(2024, 6, 1, 9)});
+}
+
+// An occurrence as the local zone shows it: "2024-04-15 11:00-12:00 Title",
+// all-day ones by their dates: "2024-04-10 Title".
+std::string localText(const EventOccurrence& o) {
+  const zones::ZoneRules& local = zones::systemZones().local();
+  auto wall = [&](Instant t) {
+    int64_t s = std::chrono::floor<std::chrono::seconds>(t).time_since_epoch().count();
+    return zones::civilFromWall(s + local.offsetAt(s));
+  };
+  zones::CivilTime a = wall(o.start), b = wall(o.end);
+  bool sameDay = a.year == b.year && a.month == b.month && a.day == b.day;
+  char text[80];
+  int n = std::snprintf(text, sizeof text, "%04d-%02d-%02d", static_cast<int>(a.year), a.month, a.day);
+  if (!o.isAllDay) n += std::snprintf(text + n, sizeof text - n, " %02d:%02d-", a.hour, a.minute);
+  if (!sameDay)
+    n += std::snprintf(text + n, sizeof text - n, "%s%04d-%02d-%02d%s", o.isAllDay ? ".." : "", static_cast<int>(b.year),
+                       b.month, b.day, o.isAllDay ? "" : " ");
+  if (!o.isAllDay) std::snprintf(text + n, sizeof text - n, "%02d:%02d", b.hour, b.minute);
+  return std::string(text) + " " + o.title.value_or("-");
+}
+
+// From local midnight of the first day to the last second of the last, as
+// `events <from> <to>` lists.
+std::vector<std::string> listedLocally(const std::string& text, const char* from, const char* to) {
+  auto day = [](const char* date, int64_t second) {
+    int y = 0, m = 0, d = 0;
+    std::sscanf(date, "%d-%d-%d", &y, &m, &d);
+    return instantOfSeconds(zones::systemZones().local().utcOf(zones::wallSeconds(y, m, d, 0, 0, 0) + second));
+  };
+  std::vector<std::string> listed;
+  for (const EventOccurrence& o : occurrencesOf(text, day(from, 0), day(to, 86399))) listed.push_back(localText(o));
+  std::sort(listed.begin(), listed.end());
+  return listed;
+}
+
+std::string event(const std::string& lines) { return "BEGIN:VEVENT\n" + lines + "END:VEVENT\n"; }
+
+TEST(EventExpansion, CalendarsAsOutlookGoogleAndAppleWriteThem) {
+  struct Listing {
+    const char* what;
+    const char* zone;
+    const char* from;
+    const char* to;
+    std::string body;
+    std::vector<std::string> listed;
+  };
+  const std::vector<Listing> listings = {
+      {"INTERVAL beyond 16 bits", "UTC", "2024-01-01", "2400-12-31",
+       event("UID:i\nSUMMARY:I\nDTSTART:20240101T090000Z\nRRULE:FREQ=DAILY;INTERVAL=65537;COUNT=2\n"),
+       {"2024-01-01 09:00-09:00 I", "2203-06-09 09:00-09:00 I"}},
+      {"INTERVAL 32768, libical's negative short", "UTC", "2024-01-01", "2400-12-31",
+       event("UID:i\nSUMMARY:I\nDTSTART:20240101T090000Z\nRRULE:FREQ=DAILY;INTERVAL=32768;COUNT=2\n"),
+       {"2024-01-01 09:00-09:00 I", "2113-09-19 09:00-09:00 I"}},
+      {"COUNT beyond 32 bits, and past 9999", "UTC", "9999-12-31", "9999-12-31",
+       event("UID:c\nSUMMARY:C\nDTSTART:20240101T090000Z\nRRULE:FREQ=DAILY;COUNT=4294967298\n") +
+           event("UID:d\nSUMMARY:D\nDTSTART:20240101T100000Z\nRRULE:FREQ=DAILY;COUNT=99999999999999999999\n"),
+       {"9999-12-31 09:00-09:00 C", "9999-12-31 10:00-10:00 D"}},
+      {"numbers no rule can hold: the rule is refused", "UTC", "2024-01-01", "2400-12-31",
+       event("UID:b\nSUMMARY:B\nDTSTART:20240101T090000Z\nRRULE:FREQ=MONTHLY;BYDAY=65537MO\n") +
+           event("UID:n\nSUMMARY:N\nDTSTART:20240101T090000Z\nRRULE:FREQ=DAILY;INTERVAL=-65535\n"),
+       {"2024-01-01 09:00-09:00 B", "2024-01-01 09:00-09:00 N"}},
+  };
+  for (const Listing& l : listings) {
+    ScopedTimeZone local(l.zone);
+    EXPECT_EQ(listedLocally(calendar(l.body), l.from, l.to), l.listed) << l.what;
+  }
 }
 
 TEST(CalendarFileParse, RefusesWhatIsNotACalendar) {
