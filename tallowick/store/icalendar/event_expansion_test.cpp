@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <sstream>
 
 #include "tallowick/store/icalendar/calendar_file.h"
 #include "tallowick/store/icalendar/event_expansion.h"
@@ -373,16 +374,84 @@ std::vector<std::string> listedLocally(const std::string& text, const char* from
 
 std::string event(const std::string& lines) { return "BEGIN:VEVENT\n" + lines + "END:VEVENT\n"; }
 
+// Outlook's block for Central European time, under any name.
+std::string europeBlock(const std::string& tzid) {
+  return "BEGIN:VTIMEZONE\nTZID:" + tzid +
+         "\nBEGIN:STANDARD\nDTSTART:16010101T030000\nTZOFFSETFROM:+0200\nTZOFFSETTO:+0100\n"
+         "RRULE:FREQ=YEARLY;BYDAY=-1SU;BYMONTH=10\nEND:STANDARD\nBEGIN:DAYLIGHT\nDTSTART:16010101T020000\n"
+         "TZOFFSETFROM:+0100\nTZOFFSETTO:+0200\nRRULE:FREQ=YEARLY;BYDAY=-1SU;BYMONTH=3\nEND:DAYLIGHT\nEND:VTIMEZONE\n";
+}
+
 TEST(EventExpansion, CalendarsAsOutlookGoogleAndAppleWriteThem) {
   struct Listing {
     const char* what;
-    const char* zone;
+    const char* zones;  // each lists the same
     const char* from;
     const char* to;
     std::string body;
     std::vector<std::string> listed;
   };
+  const std::string bins = event(
+      "UID:b\nSUMMARY:Bins\nDTSTART;VALUE=DATE:20200402\nDTEND;VALUE=DATE:20200403\nRRULE:FREQ=WEEKLY;COUNT=3\n");
+  const std::string late = "SUMMARY:Late\nDTSTART;VALUE=DATE:20200410\nDTEND;VALUE=DATE:20200411\n";
+  const std::string periods = event(
+      "UID:p\nSUMMARY:P\nDTSTART:20240901T120000Z\nDTEND:20240901T130000Z\nRRULE:FREQ=DAILY;COUNT=2\n"
+      "RDATE;VALUE=PERIOD:20240910T120000Z/P3D,20240902T120000Z/PT5H\n");
   const std::vector<Listing> listings = {
+      {"an override in a zone of the file", "Europe/Berlin", "2024-04-01", "2024-04-30",
+       europeBlock("W. Europe Standard Time") + event("UID:p\nSUMMARY:Plain\nDTSTART;VALUE=DATE:20240410\n") +
+           event("UID:m\nSUMMARY:Moved\nRECURRENCE-ID;TZID=W. Europe Standard Time:20240415T093000\n"
+                 "DTSTART;TZID=W. Europe Standard Time:20240415T110000\n"
+                 "DTEND;TZID=W. Europe Standard Time:20240415T120000\n"),
+       {"2024-04-10 Plain", "2024-04-15 11:00-12:00 Moved"}},
+      {"overrides in two zones of the file", "Europe/Berlin", "2024-04-01", "2024-04-30",
+       europeBlock("Zone A") + europeBlock("Zone B") + event("UID:e1\nSUMMARY:E1\nDTSTART;VALUE=DATE:20240410\n") +
+           event("UID:o1\nSUMMARY:O1\nRECURRENCE-ID;TZID=Zone A:20240411T090000\nDTSTART;TZID=Zone A:20240411T110000\n") +
+           event("UID:e2\nSUMMARY:E2\nDTSTART;VALUE=DATE:20240412\n") +
+           event("UID:o2\nSUMMARY:O2\nRECURRENCE-ID;TZID=Zone B:20240413T090000\nDTSTART;TZID=Zone B:20240413T110000\n"),
+       {"2024-04-10 E1", "2024-04-11 11:00-11:00 O1", "2024-04-12 E2", "2024-04-13 11:00-11:00 O2"}},
+      {"overrides before and after their master, in zones of the file", "Europe/Berlin", "2024-04-01", "2024-04-30",
+       europeBlock("Zone A") + europeBlock("Zone B") +
+           event("UID:s\nSUMMARY:Early\nRECURRENCE-ID;TZID=Zone B:20240408T100000\n"
+                 "DTSTART;TZID=Zone B:20240408T150000\nDURATION:PT1H\n") +
+           event("UID:s\nSUMMARY:S\nDTSTART;TZID=Zone A:20240401T100000\nDTEND;TZID=Zone A:20240401T110000\n"
+                 "RRULE:FREQ=WEEKLY;COUNT=3\n") +
+           event("UID:s\nSUMMARY:Late\nRECURRENCE-ID;TZID=Zone A:20240415T100000\n"
+                 "DTSTART;TZID=Zone A:20240416T090000\nDURATION:PT1H\n"),
+       {"2024-04-01 10:00-11:00 S", "2024-04-08 15:00-16:00 Early", "2024-04-16 09:00-10:00 Late"}},
+      {"an older copy of a series", "Europe/Berlin", "2024-07-01", "2024-07-31",
+       event("UID:w\nDTSTAMP:20240601T000000Z\nSEQUENCE:1\nDTSTART;VALUE=DATE:20240701\nRRULE:FREQ=WEEKLY;COUNT=3\n"
+             "SUMMARY:Old\n") +
+           event("UID:w\nDTSTAMP:20240602T000000Z\nSEQUENCE:2\nDTSTART;VALUE=DATE:20240701\n"
+                 "RRULE:FREQ=WEEKLY;COUNT=3\nEXDATE;VALUE=DATE:20240708\nSUMMARY:New\n"),
+       {"2024-07-01 New", "2024-07-15 New"}},
+      {"copies with one SEQUENCE: the later DTSTAMP, then the last one", "UTC", "2024-07-01", "2024-07-31",
+       event("UID:a\nSEQUENCE:2\nRECURRENCE-ID:20240708T090000Z\nDTSTART:20240708T110000Z\nSUMMARY:Moved 2\n") +
+           event("UID:a\nSEQUENCE:3\nDTSTAMP:20240602T000000Z\nDTSTART:20240701T090000Z\n"
+                 "RRULE:FREQ=WEEKLY;COUNT=3\nSUMMARY:A new\n") +
+           event("UID:a\nSEQUENCE:3\nDTSTAMP:20240601T000000Z\nDTSTART:20240701T080000Z\n"
+                 "RRULE:FREQ=WEEKLY;COUNT=3\nSUMMARY:A old\n") +
+           event("UID:a\nSEQUENCE:1\nRECURRENCE-ID:20240708T090000Z\nDTSTART:20240708T100000Z\nSUMMARY:Moved 1\n") +
+           event("UID:b\nDTSTART:20240702T080000Z\nSUMMARY:B first\n") +
+           event("UID:b\nDTSTART:20240702T090000Z\nSUMMARY:B last\n"),
+       {"2024-07-01 09:00-09:00 A new", "2024-07-02 09:00-09:00 B last", "2024-07-08 11:00-11:00 Moved 2",
+        "2024-07-15 09:00-09:00 A new"}},
+      {"RDATE periods, by end and by duration", "UTC", "2024-09-12", "2024-09-14",
+       event("UID:r\nSUMMARY:R\nDTSTART:20240912T120000Z\nDTEND:20240912T130000Z\n"
+             "RDATE;VALUE=PERIOD:20240913T120000Z/PT2H,20240914T120000Z/20240914T150000Z\n"),
+       {"2024-09-12 12:00-13:00 R", "2024-09-13 12:00-14:00 R", "2024-09-14 12:00-15:00 R"}},
+      {"a period that outlasts the series' length, on a rule's instance", "UTC", "2024-09-01", "2024-09-30", periods,
+       {"2024-09-01 12:00-13:00 P", "2024-09-02 12:00-17:00 P", "2024-09-10 12:00-2024-09-13 12:00 P"}},
+      {"a period reaching into the window from before it", "UTC", "2024-09-12", "2024-09-12", periods,
+       {"2024-09-10 12:00-2024-09-13 12:00 P"}},
+      {"an all-day series' instance named by a date-time", "Europe/London Europe/Berlin America/Los_Angeles",
+       "2020-04-01", "2020-04-30", bins + event("UID:b\nRECURRENCE-ID;TZID=Europe/London:20200409T000000\n" + late),
+       {"2020-04-02 Bins", "2020-04-10 Late", "2020-04-16 Bins"}},
+      {"... by a UTC midnight, and excluded by one", "Asia/Tokyo America/Los_Angeles", "2020-04-01", "2020-04-30",
+       bins + event("UID:b\nRECURRENCE-ID:20200409T000000Z\n" + late) +
+           event("UID:c\nSUMMARY:C\nDTSTART;VALUE=DATE:20200401\nRRULE:FREQ=DAILY;COUNT=2\n"
+                 "EXDATE;TZID=Europe/London:20200402T000000\n"),
+       {"2020-04-01 C", "2020-04-02 Bins", "2020-04-10 Late", "2020-04-16 Bins"}},
       {"INTERVAL beyond 16 bits", "UTC", "2024-01-01", "2400-12-31",
        event("UID:i\nSUMMARY:I\nDTSTART:20240101T090000Z\nRRULE:FREQ=DAILY;INTERVAL=65537;COUNT=2\n"),
        {"2024-01-01 09:00-09:00 I", "2203-06-09 09:00-09:00 I"}},
@@ -399,8 +468,11 @@ TEST(EventExpansion, CalendarsAsOutlookGoogleAndAppleWriteThem) {
        {"2024-01-01 09:00-09:00 B", "2024-01-01 09:00-09:00 N"}},
   };
   for (const Listing& l : listings) {
-    ScopedTimeZone local(l.zone);
-    EXPECT_EQ(listedLocally(calendar(l.body), l.from, l.to), l.listed) << l.what;
+    std::istringstream zones(l.zones);
+    for (std::string zone; zones >> zone;) {
+      ScopedTimeZone local(zone.c_str());
+      EXPECT_EQ(listedLocally(calendar(l.body), l.from, l.to), l.listed) << l.what << " in " << zone;
+    }
   }
 }
 
