@@ -452,6 +452,27 @@ TEST(EventExpansion, CalendarsAsOutlookGoogleAndAppleWriteThem) {
            event("UID:c\nSUMMARY:C\nDTSTART;VALUE=DATE:20200401\nRRULE:FREQ=DAILY;COUNT=2\n"
                  "EXDATE;TZID=Europe/London:20200402T000000\n"),
        {"2020-04-01 C", "2020-04-02 Bins", "2020-04-10 Late", "2020-04-16 Bins"}},
+      {"Windows zone names and stray characters around known ones", "America/New_York", "2023-01-04", "2023-01-05",
+       event("UID:w\nSUMMARY:W\nDTSTART;TZID=Pacific Standard Time:20230105T100000\n"
+             "DTEND;TZID=Pacific Standard Time:20230105T110000\n") +
+           event("UID:q\nSUMMARY:Q\nDTSTART;TZID=\" Europe/Berlin\":20230105T100000\n") +
+           event("UID:s\nSUMMARY:S\nDTSTART;TZID=/Asia/Tokyo:20230105T100000\n"),
+       {"2023-01-04 20:00-20:00 S", "2023-01-05 04:00-04:00 Q", "2023-01-05 13:00-14:00 W"}},
+      {"... unless the file has a block of that very TZID", "America/New_York", "2023-01-05", "2023-01-05",
+       "BEGIN:VTIMEZONE\nTZID:Pacific Standard Time\nBEGIN:STANDARD\nDTSTART:19700101T000000\nTZOFFSETFROM:+0000\n"
+       "TZOFFSETTO:+0000\nEND:STANDARD\nEND:VTIMEZONE\n" +
+           event("UID:w\nSUMMARY:W\nDTSTART;TZID=Pacific Standard Time:20230105T100000\n"),
+       {"2023-01-05 05:00-05:00 W"}},
+      {"X-WR-TIMEZONE for floating date-times only", "America/New_York", "2021-09-16", "2021-09-17",
+       "X-WR-TIMEZONE:Europe/Brussels\n" +
+           event("UID:f\nSUMMARY:F\nDTSTART:20210916T210000\nDTEND:20210916T224500\n") +
+           event("UID:d\nSUMMARY:D\nDTSTART;VALUE=DATE:20210917\n") +
+           event("UID:u\nSUMMARY:U\nDTSTART:20210917T120000Z\n") +
+           event("UID:z\nSUMMARY:Z\nDTSTART;TZID=Asia/Tokyo:20210917T230000\n"),
+       {"2021-09-16 15:00-16:45 F", "2021-09-17 08:00-08:00 U", "2021-09-17 10:00-10:00 Z", "2021-09-17 D"}},
+      {"an X-WR-TIMEZONE that names no zone", "America/New_York", "2021-09-16", "2021-09-16",
+       "X-WR-TIMEZONE:Mars/Olympus\n" + event("UID:f\nSUMMARY:F\nDTSTART:20210916T210000\n"),
+       {"2021-09-16 21:00-21:00 F"}},
       {"INTERVAL beyond 16 bits", "UTC", "2024-01-01", "2400-12-31",
        event("UID:i\nSUMMARY:I\nDTSTART:20240101T090000Z\nRRULE:FREQ=DAILY;INTERVAL=65537;COUNT=2\n"),
        {"2024-01-01 09:00-09:00 I", "2203-06-09 09:00-09:00 I"}},
