@@ -2,6 +2,8 @@
 
 #include <chrono>
 #include <cstdio>
+#include <random>
+#include <tuple>
 #include <sstream>
 
 #include "tallowick/store/icalendar/calendar_file.h"
@@ -494,6 +496,55 @@ TEST(EventExpansion, CalendarsAsOutlookGoogleAndAppleWriteThem) {
       ScopedTimeZone local(zone.c_str());
       EXPECT_EQ(listedLocally(calendar(l.body), l.from, l.to), l.listed) << l.what << " in " << zone;
     }
+  }
+}
+
+TEST(EventExpansion, EveryWindowAndTheCachedSpanAgreeWithTheWholeListing) {
+  ScopedTimeZone local("Europe/Berlin");
+  // Copies of a series and of its overrides, ranges, RDATE periods longer
+  // than the series, an all-day series with date-time overrides and EXDATEs.
+  std::string text = calendar(
+      europeBlock("Zone A") +
+      event("UID:s\nSEQUENCE:1\nSUMMARY:S\nDTSTART;TZID=Zone A:20240101T100000\nDTEND;TZID=Zone A:20240101T120000\n"
+            "RRULE:FREQ=WEEKLY;BYDAY=MO,TH;UNTIL=20241231T000000Z\n"
+            "RDATE;VALUE=PERIOD:20240305T120000Z/P9D\n") +
+      event("UID:p\nSUMMARY:P\nDTSTART:20240601T120000Z\nRDATE;VALUE=PERIOD:20241230T220000Z/20250120T010000Z\n") +
+      event("UID:s\nSUMMARY:Old S\nDTSTART;TZID=Zone A:20240102T100000\nRRULE:FREQ=DAILY\n") +
+      event("UID:s\nSUMMARY:Moved\nRECURRENCE-ID;TZID=Zone A:20240205T100000\nDTSTART:20240207T230000Z\n"
+            "DURATION:P2DT3H\n") +
+      event("UID:s\nSEQUENCE:2\nSUMMARY:Moved again\nRECURRENCE-ID;TZID=Zone A:20240205T100000\n"
+            "DTSTART:20240208T230000Z\nDURATION:P2DT3H\n") +
+      event("UID:s\nSUMMARY:Later\nRECURRENCE-ID;RANGE=THISANDFUTURE;TZID=Zone A:20240801T100000\n"
+            "DTSTART;TZID=Zone A:20240803T180000\nDURATION:P1DT1H\n") +
+      event("UID:b\nSUMMARY:B\nDTSTART;VALUE=DATE:20240103\nRRULE:FREQ=WEEKLY;COUNT=50\n"
+            "EXDATE;TZID=Europe/London:20240214T000000\n") +
+      event("UID:b\nSUMMARY:B moved\nRECURRENCE-ID:20240306T000000Z\nDTSTART;VALUE=DATE:20240308\n"
+            "DTEND;VALUE=DATE:20240311\n"));
+  auto file = testing::parseFile(text);
+  ASSERT_TRUE(file.has_value());
+  using Listed = std::tuple<Instant, Instant, std::string, bool>;
+  auto listed = [&](Instant from, Instant to) {
+    std::vector<Listed> out;
+    for (const EventOccurrence& o : testing::occurrencesOf(*file, from, to))
+      out.emplace_back(o.start, o.end, o.title.value_or(""), o.isAllDay);
+    std::sort(out.begin(), out.end());
+    return out;
+  };
+  std::vector<Listed> whole = listed(utc(2000, 1, 1), utc(2100, 1, 1));
+  ASSERT_GT(whole.size(), 150u);
+  EventSpan span = file->eventSpan();
+  ASSERT_FALSE(span.unbounded);
+  for (const Listed& o : whole) EXPECT_TRUE(std::get<0>(o) >= span.first && std::get<1>(o) <= span.last);
+  // Windows from shortly before an occurrence to long after its start.
+  std::mt19937 random(20261210);
+  for (int n = 0; n < 500; ++n) {
+    Instant from = std::get<0>(whole[random() % whole.size()]) + std::chrono::seconds(random() % (24 * 86400)) -
+                   std::chrono::hours(48);
+    Instant to = from + std::chrono::seconds(random() % (3 * 86400));
+    std::vector<Listed> expected;
+    for (const Listed& o : whole)
+      if (std::get<0>(o) <= to && (std::get<1>(o) > from || std::get<0>(o) >= from)) expected.push_back(o);
+    EXPECT_EQ(listed(from, to), expected) << n;
   }
 }
 
