@@ -1,5 +1,6 @@
 #include "tallowick/store/icalendar/rule_text.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdint>
 #include <limits>
@@ -93,6 +94,10 @@ std::optional<RuleReading> readRule(std::string_view value) {
 }
 
 EventRules EventRules::read(icalcomponent* calendar, std::string_view bytes) {
+  // Most files have no rule at all: they need no second reading.
+  auto sameLetter = [](char a, char b) { return std::toupper(static_cast<unsigned char>(a)) == b; };
+  constexpr std::string_view name = "RRULE";
+  if (std::search(bytes.begin(), bytes.end(), name.begin(), name.end(), sameLetter) == bytes.end()) return {};
   // Each VEVENT's RRULE values, in file order: BEGIN and END lines count
   // depth, and the rules of what a VEVENT holds are not its own.
   std::vector<std::vector<std::string>> raw;
