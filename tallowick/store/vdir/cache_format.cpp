@@ -7,9 +7,10 @@
 namespace tallowick::ical {
 namespace {
 
-// 4: exact texts (those of 2 were trimmed) and spans of any year (those of 2
-// stopped in 2200), so an older cache is rebuilt rather than trusted.
-constexpr std::string_view header = "vantrel-calendar-index 4\n";
+// 5: spans that hold RDATE periods, INTERVAL and COUNT at full width and
+// Windows zone names, and due dates in X-WR-TIMEZONE (4 had exact texts and
+// spans of any year), so an older cache is rebuilt rather than trusted.
+constexpr std::string_view header = "vantrel-calendar-index 5\n";
 
 // Splits `line` at tabs into exactly `count` fields; no vector, since a store
 // has one line per file.
