@@ -248,33 +248,30 @@ std::vector<RecurrenceRule> rulesOf(const EventRules& rules, icalcomponent* even
   return out;
 }
 
-// An RDATE; a PERIOD gives its instance a length of its own.
-struct Rdate {
-  Time start;
-  std::optional<Shape> shape;
+// An event's RDATEs. A PERIOD gives its instance a length of its own, except
+// in an all-day series, whose instances are whole days.
+struct Rdates {
+  std::vector<Time> starts;
+  std::vector<std::pair<size_t, Shape>> periods;  // by index into starts, in file order
 };
 
-std::vector<Rdate> rdatesOf(FileClocks& clocks, icalcomponent* event) {
-  std::vector<Rdate> rdates;
+Rdates rdatesOf(FileClocks& clocks, icalcomponent* event, const Shape& series) {
+  Rdates rdates;
   for (icalproperty* p = icalcomponent_get_first_property(event, ICAL_RDATE_PROPERTY); p;
        p = icalcomponent_get_next_property(event, ICAL_RDATE_PROPERTY)) {
     icaldatetimeperiodtype rdate = icalproperty_get_rdate(p);
     bool period = icaltime_is_null_time(rdate.time);
     std::optional<Time> start = timeOf(clocks, p, period ? rdate.period.start : rdate.time);
     if (!start) continue;
-    Rdate r{*start, {}};
-    if (period && !start->date) {
-      if (std::optional<Time> end = timeOf(clocks, p, rdate.period.end)) r.shape = shapeOfSpan(*start, *end);
-      else if (usable(rdate.period.duration)) r.shape = shapeOfDuration(rdate.period.duration);
-    }
-    rdates.push_back(r);
+    rdates.starts.push_back(*start);
+    if (!period || series.allDay) continue;
+    if (std::optional<Time> end = timeOf(clocks, p, rdate.period.end))
+      rdates.periods.emplace_back(rdates.starts.size() - 1, shapeOfSpan(*start, *end));
+    else if (usable(rdate.period.duration))
+      rdates.periods.emplace_back(rdates.starts.size() - 1, shapeOfDuration(rdate.period.duration));
   }
   return rdates;
 }
-
-// The length an RDATE's instance has: a period's own, except in an all-day
-// series, whose instances are whole days.
-const Shape& shapeOf(const Rdate& r, const Shape& series) { return r.shape && !series.allDay ? *r.shape : series; }
 
 class Expander {
  public:
@@ -362,8 +359,12 @@ class Expander {
       if (!dtstart) continue;
       Shape shape = shapeOf(clocks_, master, *dtstart);
       include(spanOf(dtstart->wall, *dtstart->clock, clocks_.local(), shape));
-      for (const Rdate& r : rdatesOf(clocks_, master))
-        include(spanOf(r.start.wall, *r.start.clock, clocks_.local(), shapeOf(r, shape)));
+      Rdates rdates = rdatesOf(clocks_, master, shape);
+      for (const Time& r : rdates.starts) include(spanOf(r.wall, *r.clock, clocks_.local(), shape));
+      for (const auto& [index, own] : rdates.periods) {
+        const Time& r = rdates.starts[index];
+        include(spanOf(r.wall, *r.clock, clocks_.local(), own));
+      }
       for (const RecurrenceRule& rule : rulesOf(rules_, master, *dtstart)) {
         std::optional<int64_t> last = lastStartOf(rule, dtstart->wall, dtstart->date, budget_);
         if (!last) result.unbounded = true;
@@ -394,9 +395,9 @@ class Expander {
 
     // Which original starts can give an occurrence in the window, once moved
     // and lengthened by the overrides of a range or by a period of its own.
-    std::vector<Rdate> rdates = rdatesOf(clocks_, event);
+    Rdates rdates = rdatesOf(clocks_, event, shape);
     int64_t reach = reachOf(shape), shiftLow = 0, shiftHigh = 0;
-    for (const Rdate& r : rdates) reach = std::max(reach, reachOf(shapeOf(r, shape)));
+    for (const auto& [index, own] : rdates.periods) reach = std::max(reach, reachOf(own));
     for (const Override* o : overrides.ranges) {
       reach = std::max(reach, reachOf(o->shape));
       shiftLow = std::min(shiftLow, o->shift);
@@ -412,29 +413,28 @@ class Expander {
     struct Start {
       int64_t utc;
       int64_t wall;
-      const Shape* shape;  // a period's; null for the series' own
     };
     std::vector<Start> starts;
-    if (dtstart->utc >= from && dtstart->utc <= to) starts.push_back({dtstart->utc, dtstart->wall, nullptr});
+    if (dtstart->utc >= from && dtstart->utc <= to) starts.push_back({dtstart->utc, dtstart->wall});
     for (const RecurrenceRule& rule : rulesOf(rules_, event, *dtstart)) {
       expandRule(rule, dtstart->wall, dtstart->date, wallFrom, wallTo, budget_, [&](int64_t wall) {
         if (dtstart->date) wall = floorDay(wall) * daySeconds;
-        starts.push_back({clock.toUtc(wall), wall, nullptr});
+        starts.push_back({clock.toUtc(wall), wall});
       });
     }
-    for (const Rdate& r : rdates) {
-      if (r.start.utc < from || r.start.utc > to) continue;
-      const Shape& own = shapeOf(r, shape);
-      starts.push_back({r.start.utc, r.start.date && dtstart->date ? r.start.wall : clock.toWall(r.start.utc),
-                        &own == &shape ? nullptr : &own});
+    for (const Time& r : rdates.starts) {
+      if (r.utc < from || r.utc > to) continue;
+      starts.push_back({r.utc, r.date && dtstart->date ? r.wall : clock.toWall(r.utc)});
     }
-    // An RDATE may repeat an occurrence the rule already gave; a period's
-    // length wins, and of two periods the first in the file.
-    std::sort(starts.begin(), starts.end(), [](const Start& a, const Start& b) {
-      if (a.utc != b.utc) return a.utc < b.utc;
-      if ((a.shape == nullptr) != (b.shape == nullptr)) return b.shape == nullptr;
-      return std::less<const Shape*>()(a.shape, b.shape);
-    });
+    // The periods' own lengths by start: where an instance of the rule or
+    // two periods start together, the first period in the file wins. Kept
+    // apart from the starts, which may be millions.
+    std::vector<std::pair<int64_t, const Shape*>> periodAt;
+    for (const auto& [index, own] : rdates.periods)
+      if (int64_t utc = rdates.starts[index].utc; utc >= from && utc <= to) periodAt.emplace_back(utc, &own);
+    std::stable_sort(periodAt.begin(), periodAt.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    // An RDATE may repeat an occurrence the rule already gave.
+    std::sort(starts.begin(), starts.end(), [](const Start& a, const Start& b) { return a.utc < b.utc; });
     starts.erase(std::unique(starts.begin(), starts.end(), [](const Start& a, const Start& b) { return a.utc == b.utc; }),
                  starts.end());
     if (starts.empty()) return;
@@ -481,11 +481,16 @@ class Expander {
         addOccurrence(out, known->second, span, o.shape.allDay);
         continue;
       }
-      const Shape& own = s.shape ? *s.shape : shape;
-      Span span = spanOf(s.wall, clock, clocks_.local(), own);
+      const Shape* own = &shape;
+      if (!periodAt.empty()) {
+        auto period = std::lower_bound(periodAt.begin(), periodAt.end(), s.utc,
+                                       [](const auto& p, int64_t utc) { return p.first < utc; });
+        if (period != periodAt.end() && period->first == s.utc) own = period->second;
+      }
+      Span span = spanOf(s.wall, clock, clocks_.local(), *own);
       if (!overlaps(span.start, span.end, window)) continue;
       if (!texts) texts = out.addTexts(textsOf(event));
-      addOccurrence(out, *texts, span, own.allDay);
+      addOccurrence(out, *texts, span, own->allDay);
     }
   }
 };
