@@ -89,6 +89,7 @@ std::optional<CalendarFile> CalendarFile::parse(std::string_view bytes, const zo
   }
   CalendarFile file(root, zones);
   file.priorities_ = restoreExactTexts(root, bytes);
+  file.rules_ = EventRules::read(root, bytes);
   return file;
 }
 
@@ -103,14 +104,14 @@ std::optional<std::string> CalendarFile::refusal(std::string_view bytes, const z
 }
 
 OccurrenceList CalendarFile::occurrenceList(Instant start, Instant end, int64_t steps) const {
-  return expandEvents(root_.get(), *zones_, start, end, steps);
+  return expandEvents(root_.get(), rules_, *zones_, start, end, steps);
 }
 
 OccurrenceList CalendarFile::occurrenceList(Instant start, Instant end) const {
   return occurrenceList(start, end, expansionStepsPerFile);
 }
 
-EventSpan CalendarFile::eventSpan() const { return ical::eventSpan(root_.get(), *zones_); }
+EventSpan CalendarFile::eventSpan(int64_t steps) const { return ical::eventSpan(root_.get(), rules_, *zones_, steps); }
 
 std::vector<TodoItem> CalendarFile::todos() const {
   std::vector<TodoItem> items;

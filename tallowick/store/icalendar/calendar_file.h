@@ -53,7 +53,7 @@ class CalendarFile {
   std::vector<TodoItem> todos() const;
 
   // The time the file's events cover (see event_expansion.h).
-  EventSpan eventSpan() const;
+  EventSpan eventSpan(int64_t steps = expansionStepsPerFile) const;
 
   const zones::ZoneSource& zoneSource() const { return *zones_; }
 
@@ -64,6 +64,7 @@ class CalendarFile {
   CalendarFile(icalcomponent* root, const zones::ZoneSource& zones) : root_(root), zones_(&zones) {}
   std::unique_ptr<icalcomponent, Free> root_;
   const zones::ZoneSource* zones_;
+  EventRules rules_;  // RRULEs as the file writes them (see rule_text.h)
   // Each VTODO's priority as its content line has it (see exact_text.h).
   std::optional<std::vector<std::optional<int64_t>>> priorities_;
 };

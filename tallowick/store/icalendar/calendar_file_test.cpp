@@ -36,6 +36,9 @@ TEST(CalendarFileTodos, DueDateComponentsKeepTheirKindAndZone) {
   expectFields(dueOf("DUE:20240501T143000"), 2024, 5, 1, 14, 30, 0, std::nullopt);
   expectFields(dueOf("DUE;TZID=Europe/Berlin:20240501T143000"), 2024, 5, 1, 14, 30, 0, "Europe/Berlin");
   expectFields(dueOf("DUE:20240501T143000Z"), 2024, 5, 1, 14, 30, 0, "UTC");
+  expectFields(dueOf("DUE;TZID=Pacific Standard Time:20240501T143000"), 2024, 5, 1, 14, 30, 0, "America/Los_Angeles");
+  expectFields(dueOf("DUE:20240501T143000", "X-WR-TIMEZONE:Europe/Brussels\n"), 2024, 5, 1, 14, 30, 0,
+               "Europe/Brussels");
 }
 
 TEST(CalendarFileTodos, DueInACustomZoneIsGivenInUtc) {

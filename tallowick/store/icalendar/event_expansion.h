@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "tallowick/store/icalendar/occurrence_list.h"
+#include "tallowick/store/icalendar/rule_text.h"
 #include "tallowick/zones/zone_source.h"
 
 namespace tallowick::ical {
@@ -23,9 +24,10 @@ inline constexpr int64_t expansionStepsPerFile = 100'000'000;
 // Occurrences that overlap [start, end]: an occurrence overlaps when it starts
 // no later than `end` and ends after `start` (or, lasting no time, starts at or
 // after `start`). Unsorted.
-// `steps` is the budget (tests give less).
-OccurrenceList expandEvents(icalcomponent* calendar, const zones::ZoneSource& zones, Instant start, Instant end,
-                            int64_t steps = expansionStepsPerFile);
+// `rules` are the RRULEs of its events; `steps` is the budget (tests give
+// less).
+OccurrenceList expandEvents(icalcomponent* calendar, const EventRules& rules, const zones::ZoneSource& zones,
+                            Instant start, Instant end, int64_t steps = expansionStepsPerFile);
 
 // The time a calendar's events cover: from the earliest start to the latest
 // end of any occurrence, or without end when a rule repeats for ever. The
@@ -40,6 +42,7 @@ struct EventSpan {
   Instant first;
   Instant last;
 };
-EventSpan eventSpan(icalcomponent* calendar, const zones::ZoneSource& zones, int64_t steps = expansionStepsPerFile);
+EventSpan eventSpan(icalcomponent* calendar, const EventRules& rules, const zones::ZoneSource& zones,
+                    int64_t steps = expansionStepsPerFile);
 
 }  // namespace tallowick::ical

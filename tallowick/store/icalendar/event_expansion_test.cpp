@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
+#include <random>
+#include <tuple>
+#include <sstream>
 
 #include "tallowick/store/icalendar/calendar_file.h"
 #include "tallowick/store/icalendar/event_expansion.h"
@@ -18,6 +22,8 @@ std::vector<EventOccurrence> occurrencesOf(const std::string& text, Instant star
   EXPECT_TRUE(file.has_value());
   return file ? testing::occurrencesOf(*file, start, end) : std::vector<EventOccurrence>{};
 }
+
+Instant instantOfSeconds(int64_t s) { return Instant(std::chrono::seconds(s)); }
 
 std::vector<Instant> startsOf(const std::vector<EventOccurrence>& occurrences) {
   std::vector<Instant> starts;
@@ -262,10 +268,8 @@ TEST(EventExpansion, OldDenseRulesCostTheirWindowOnly) {
            {"00010101T090000Z", "FREQ=MINUTELY;INTERVAL=7;BYHOUR=9,10", utc(9000, 1, 7, 23, 59, 59), 7 * 17},
            {"00010101T090000Z", "FREQ=HOURLY;BYDAY=MO", utc(9000, 1, 7, 23, 59, 59), 24},
            {"00010101T090000Z", "FREQ=DAILY;BYHOUR=1,2,3;BYMINUTE=0,30", utc(9000, 1, 7, 23, 59, 59), 7 * 6}}) {
-    std::string text = calendar("BEGIN:VEVENT\nUID:x\nDTSTART:" + c.start + "\nRRULE:" + c.rule + "\nEND:VEVENT\n");
-    icalcomponent* root = icalparser_parse_string(text.c_str());
-    auto occurrences = expandEvents(root, zones::systemZones(), utc(9000, 1, 1), c.windowEnd, 100'000);
-    icalcomponent_free(root);
+    auto file = testing::parseFile(calendar("BEGIN:VEVENT\nUID:x\nDTSTART:" + c.start + "\nRRULE:" + c.rule + "\nEND:VEVENT\n"));
+    auto occurrences = file->occurrenceList(utc(9000, 1, 1), c.windowEnd, 100'000);
     EXPECT_NEAR(static_cast<double>(occurrences.size()), static_cast<double>(c.count), 1.0) << c.rule;
   }
 }
@@ -277,14 +281,13 @@ TEST(EventExpansion, FileOverItsBudgetIsSkippedWholeNotCutShort) {
   std::string text = calendar(
       "BEGIN:VEVENT\nUID:a\nDTSTART:20240101T090000Z\nEND:VEVENT\n"
       "BEGIN:VEVENT\nUID:x\nDTSTART:20000101T000000Z\nRRULE:FREQ=SECONDLY;BYMONTH=1,3;COUNT=2000000000\nEND:VEVENT\n");
-  icalcomponent* root = icalparser_parse_string(text.c_str());
-  EXPECT_EQ(expandEvents(root, zones::systemZones(), utc(2024, 1, 1), utc(2024, 1, 1, 9), 1'000'000).size(), 0u);
-  EXPECT_EQ(expandEvents(root, zones::systemZones(), utc(2000, 1, 1), utc(2000, 1, 1, 0, 0, 9), 1'000'000).size(), 10u);
+  auto file = testing::parseFile(text);
+  EXPECT_EQ(file->occurrenceList(utc(2024, 1, 1), utc(2024, 1, 1, 9), 1'000'000).size(), 0u);
+  EXPECT_EQ(file->occurrenceList(utc(2000, 1, 1), utc(2000, 1, 1, 0, 0, 9), 1'000'000).size(), 10u);
   // Its span cannot be found within the budget either: that verdict is on the
   // file alone, so it is kept, and the file is never listed.
-  EXPECT_TRUE(eventSpan(root, zones::systemZones(), 1'000'000).overBudget);
-  EXPECT_FALSE(eventSpan(root, zones::systemZones(), 1'000'000).any);
-  icalcomponent_free(root);
+  EXPECT_TRUE(file->eventSpan(1'000'000).overBudget);
+  EXPECT_FALSE(file->eventSpan(1'000'000).any);
 }
 
 TEST(EventExpansion, HugeDurationEndsAtTheLastSecondOf9999) {
@@ -339,6 +342,214 @@ TEST(EventExpansion, RunawayTimeZoneRuleIsLeftOut) {
       "TZOFFSETTO:+0100\nRRULE:FREQ=YEARLY;BYMONTH=10;BYDAY=-1SU\nEND:STANDARD\nEND:VTIMEZONE\n"
       "BEGIN:VEVENT\nUID:o\nDTSTART;TZID=Odd:20240601T100000\nRRULE:FREQ=DAILY;COUNT=3\nEND:VEVENT\n");
   EXPECT_EQ(startsOf(occurrencesOf(text, utc(2024, 6, 1), utc(2024, 6, 1, 23))), std::vector<Instant>{utc(2024, 6, 1, 9)});
+}
+
+// An occurrence as the local zone shows it: "2024-04-15 11:00-12:00 Title",
+// all-day ones by their dates: "2024-04-10 Title".
+std::string localText(const EventOccurrence& o) {
+  const zones::ZoneRules& local = zones::systemZones().local();
+  auto wall = [&](Instant t) {
+    int64_t s = std::chrono::floor<std::chrono::seconds>(t).time_since_epoch().count();
+    return zones::civilFromWall(s + local.offsetAt(s));
+  };
+  zones::CivilTime a = wall(o.start), b = wall(o.end);
+  bool sameDay = a.year == b.year && a.month == b.month && a.day == b.day;
+  char text[80];
+  int n = std::snprintf(text, sizeof text, "%04d-%02d-%02d", static_cast<int>(a.year), a.month, a.day);
+  if (!o.isAllDay) n += std::snprintf(text + n, sizeof text - n, " %02d:%02d-", a.hour, a.minute);
+  if (!sameDay)
+    n += std::snprintf(text + n, sizeof text - n, "%s%04d-%02d-%02d%s", o.isAllDay ? ".." : "", static_cast<int>(b.year),
+                       b.month, b.day, o.isAllDay ? "" : " ");
+  if (!o.isAllDay) std::snprintf(text + n, sizeof text - n, "%02d:%02d", b.hour, b.minute);
+  return std::string(text) + " " + o.title.value_or("-");
+}
+
+// From local midnight of the first day to the last second of the last, as
+// `events <from> <to>` lists.
+std::vector<std::string> listedLocally(const std::string& text, const char* from, const char* to) {
+  auto day = [](const char* date, int64_t second) {
+    int y = 0, m = 0, d = 0;
+    std::sscanf(date, "%d-%d-%d", &y, &m, &d);
+    return instantOfSeconds(zones::systemZones().local().utcOf(zones::wallSeconds(y, m, d, 0, 0, 0) + second));
+  };
+  std::vector<std::string> listed;
+  for (const EventOccurrence& o : occurrencesOf(text, day(from, 0), day(to, 86399))) listed.push_back(localText(o));
+  std::sort(listed.begin(), listed.end());
+  return listed;
+}
+
+std::string event(const std::string& lines) { return "BEGIN:VEVENT\n" + lines + "END:VEVENT\n"; }
+
+// Outlook's block for Central European time, under any name.
+std::string europeBlock(const std::string& tzid) {
+  return "BEGIN:VTIMEZONE\nTZID:" + tzid +
+         "\nBEGIN:STANDARD\nDTSTART:16010101T030000\nTZOFFSETFROM:+0200\nTZOFFSETTO:+0100\n"
+         "RRULE:FREQ=YEARLY;BYDAY=-1SU;BYMONTH=10\nEND:STANDARD\nBEGIN:DAYLIGHT\nDTSTART:16010101T020000\n"
+         "TZOFFSETFROM:+0100\nTZOFFSETTO:+0200\nRRULE:FREQ=YEARLY;BYDAY=-1SU;BYMONTH=3\nEND:DAYLIGHT\nEND:VTIMEZONE\n";
+}
+
+TEST(EventExpansion, CalendarsAsOutlookGoogleAndAppleWriteThem) {
+  struct Listing {
+    const char* what;
+    const char* zones;  // each lists the same
+    const char* from;
+    const char* to;
+    std::string body;
+    std::vector<std::string> listed;
+  };
+  const std::string bins = event(
+      "UID:b\nSUMMARY:Bins\nDTSTART;VALUE=DATE:20200402\nDTEND;VALUE=DATE:20200403\nRRULE:FREQ=WEEKLY;COUNT=3\n");
+  const std::string late = "SUMMARY:Late\nDTSTART;VALUE=DATE:20200410\nDTEND;VALUE=DATE:20200411\n";
+  const std::string periods = event(
+      "UID:p\nSUMMARY:P\nDTSTART:20240901T120000Z\nDTEND:20240901T130000Z\nRRULE:FREQ=DAILY;COUNT=2\n"
+      "RDATE;VALUE=PERIOD:20240910T120000Z/P3D,20240902T120000Z/PT5H\n");
+  const std::vector<Listing> listings = {
+      {"an override in a zone of the file", "Europe/Berlin", "2024-04-01", "2024-04-30",
+       europeBlock("W. Europe Standard Time") + event("UID:p\nSUMMARY:Plain\nDTSTART;VALUE=DATE:20240410\n") +
+           event("UID:m\nSUMMARY:Moved\nRECURRENCE-ID;TZID=W. Europe Standard Time:20240415T093000\n"
+                 "DTSTART;TZID=W. Europe Standard Time:20240415T110000\n"
+                 "DTEND;TZID=W. Europe Standard Time:20240415T120000\n"),
+       {"2024-04-10 Plain", "2024-04-15 11:00-12:00 Moved"}},
+      {"overrides in two zones of the file", "Europe/Berlin", "2024-04-01", "2024-04-30",
+       europeBlock("Zone A") + europeBlock("Zone B") + event("UID:e1\nSUMMARY:E1\nDTSTART;VALUE=DATE:20240410\n") +
+           event("UID:o1\nSUMMARY:O1\nRECURRENCE-ID;TZID=Zone A:20240411T090000\nDTSTART;TZID=Zone A:20240411T110000\n") +
+           event("UID:e2\nSUMMARY:E2\nDTSTART;VALUE=DATE:20240412\n") +
+           event("UID:o2\nSUMMARY:O2\nRECURRENCE-ID;TZID=Zone B:20240413T090000\nDTSTART;TZID=Zone B:20240413T110000\n"),
+       {"2024-04-10 E1", "2024-04-11 11:00-11:00 O1", "2024-04-12 E2", "2024-04-13 11:00-11:00 O2"}},
+      {"overrides before and after their master, in zones of the file", "Europe/Berlin", "2024-04-01", "2024-04-30",
+       europeBlock("Zone A") + europeBlock("Zone B") +
+           event("UID:s\nSUMMARY:Early\nRECURRENCE-ID;TZID=Zone B:20240408T100000\n"
+                 "DTSTART;TZID=Zone B:20240408T150000\nDURATION:PT1H\n") +
+           event("UID:s\nSUMMARY:S\nDTSTART;TZID=Zone A:20240401T100000\nDTEND;TZID=Zone A:20240401T110000\n"
+                 "RRULE:FREQ=WEEKLY;COUNT=3\n") +
+           event("UID:s\nSUMMARY:Late\nRECURRENCE-ID;TZID=Zone A:20240415T100000\n"
+                 "DTSTART;TZID=Zone A:20240416T090000\nDURATION:PT1H\n"),
+       {"2024-04-01 10:00-11:00 S", "2024-04-08 15:00-16:00 Early", "2024-04-16 09:00-10:00 Late"}},
+      {"an older copy of a series", "Europe/Berlin", "2024-07-01", "2024-07-31",
+       event("UID:w\nDTSTAMP:20240601T000000Z\nSEQUENCE:1\nDTSTART;VALUE=DATE:20240701\nRRULE:FREQ=WEEKLY;COUNT=3\n"
+             "SUMMARY:Old\n") +
+           event("UID:w\nDTSTAMP:20240602T000000Z\nSEQUENCE:2\nDTSTART;VALUE=DATE:20240701\n"
+                 "RRULE:FREQ=WEEKLY;COUNT=3\nEXDATE;VALUE=DATE:20240708\nSUMMARY:New\n"),
+       {"2024-07-01 New", "2024-07-15 New"}},
+      {"copies with one SEQUENCE: the later DTSTAMP, then the last one", "UTC", "2024-07-01", "2024-07-31",
+       event("UID:a\nSEQUENCE:2\nRECURRENCE-ID:20240708T090000Z\nDTSTART:20240708T110000Z\nSUMMARY:Moved 2\n") +
+           event("UID:a\nSEQUENCE:3\nDTSTAMP:20240602T000000Z\nDTSTART:20240701T090000Z\n"
+                 "RRULE:FREQ=WEEKLY;COUNT=3\nSUMMARY:A new\n") +
+           event("UID:a\nSEQUENCE:3\nDTSTAMP:20240601T000000Z\nDTSTART:20240701T080000Z\n"
+                 "RRULE:FREQ=WEEKLY;COUNT=3\nSUMMARY:A old\n") +
+           event("UID:a\nSEQUENCE:1\nRECURRENCE-ID:20240708T090000Z\nDTSTART:20240708T100000Z\nSUMMARY:Moved 1\n") +
+           event("UID:b\nDTSTART:20240702T080000Z\nSUMMARY:B first\n") +
+           event("UID:b\nDTSTART:20240702T090000Z\nSUMMARY:B last\n"),
+       {"2024-07-01 09:00-09:00 A new", "2024-07-02 09:00-09:00 B last", "2024-07-08 11:00-11:00 Moved 2",
+        "2024-07-15 09:00-09:00 A new"}},
+      {"RDATE periods, by end and by duration", "UTC", "2024-09-12", "2024-09-14",
+       event("UID:r\nSUMMARY:R\nDTSTART:20240912T120000Z\nDTEND:20240912T130000Z\n"
+             "RDATE;VALUE=PERIOD:20240913T120000Z/PT2H,20240914T120000Z/20240914T150000Z\n"),
+       {"2024-09-12 12:00-13:00 R", "2024-09-13 12:00-14:00 R", "2024-09-14 12:00-15:00 R"}},
+      {"a period that outlasts the series' length, on a rule's instance", "UTC", "2024-09-01", "2024-09-30", periods,
+       {"2024-09-01 12:00-13:00 P", "2024-09-02 12:00-17:00 P", "2024-09-10 12:00-2024-09-13 12:00 P"}},
+      {"a period reaching into the window from before it", "UTC", "2024-09-12", "2024-09-12", periods,
+       {"2024-09-10 12:00-2024-09-13 12:00 P"}},
+      {"an all-day series' instance named by a date-time", "Europe/London Europe/Berlin America/Los_Angeles",
+       "2020-04-01", "2020-04-30", bins + event("UID:b\nRECURRENCE-ID;TZID=Europe/London:20200409T000000\n" + late),
+       {"2020-04-02 Bins", "2020-04-10 Late", "2020-04-16 Bins"}},
+      {"... by a UTC midnight, and excluded by one", "Asia/Tokyo America/Los_Angeles", "2020-04-01", "2020-04-30",
+       bins + event("UID:b\nRECURRENCE-ID:20200409T000000Z\n" + late) +
+           event("UID:c\nSUMMARY:C\nDTSTART;VALUE=DATE:20200401\nRRULE:FREQ=DAILY;COUNT=2\n"
+                 "EXDATE;TZID=Europe/London:20200402T000000\n"),
+       {"2020-04-01 C", "2020-04-02 Bins", "2020-04-10 Late", "2020-04-16 Bins"}},
+      {"Windows zone names and stray characters around known ones", "America/New_York", "2023-01-04", "2023-01-05",
+       event("UID:w\nSUMMARY:W\nDTSTART;TZID=Pacific Standard Time:20230105T100000\n"
+             "DTEND;TZID=Pacific Standard Time:20230105T110000\n") +
+           event("UID:q\nSUMMARY:Q\nDTSTART;TZID=\" Europe/Berlin\":20230105T100000\n") +
+           event("UID:s\nSUMMARY:S\nDTSTART;TZID=/Asia/Tokyo:20230105T100000\n"),
+       {"2023-01-04 20:00-20:00 S", "2023-01-05 04:00-04:00 Q", "2023-01-05 13:00-14:00 W"}},
+      {"... unless the file has a block of that very TZID", "America/New_York", "2023-01-05", "2023-01-05",
+       "BEGIN:VTIMEZONE\nTZID:Pacific Standard Time\nBEGIN:STANDARD\nDTSTART:19700101T000000\nTZOFFSETFROM:+0000\n"
+       "TZOFFSETTO:+0000\nEND:STANDARD\nEND:VTIMEZONE\n" +
+           event("UID:w\nSUMMARY:W\nDTSTART;TZID=Pacific Standard Time:20230105T100000\n"),
+       {"2023-01-05 05:00-05:00 W"}},
+      {"X-WR-TIMEZONE for floating date-times only", "America/New_York", "2021-09-16", "2021-09-17",
+       "X-WR-TIMEZONE:Europe/Brussels\n" +
+           event("UID:f\nSUMMARY:F\nDTSTART:20210916T210000\nDTEND:20210916T224500\n") +
+           event("UID:d\nSUMMARY:D\nDTSTART;VALUE=DATE:20210917\n") +
+           event("UID:u\nSUMMARY:U\nDTSTART:20210917T120000Z\n") +
+           event("UID:z\nSUMMARY:Z\nDTSTART;TZID=Asia/Tokyo:20210917T230000\n"),
+       {"2021-09-16 15:00-16:45 F", "2021-09-17 08:00-08:00 U", "2021-09-17 10:00-10:00 Z", "2021-09-17 D"}},
+      {"an X-WR-TIMEZONE that names no zone", "America/New_York", "2021-09-16", "2021-09-16",
+       "X-WR-TIMEZONE:Mars/Olympus\n" + event("UID:f\nSUMMARY:F\nDTSTART:20210916T210000\n"),
+       {"2021-09-16 21:00-21:00 F"}},
+      {"INTERVAL beyond 16 bits", "UTC", "2024-01-01", "2400-12-31",
+       event("UID:i\nSUMMARY:I\nDTSTART:20240101T090000Z\nRRULE:FREQ=DAILY;INTERVAL=65537;COUNT=2\n"),
+       {"2024-01-01 09:00-09:00 I", "2203-06-09 09:00-09:00 I"}},
+      {"INTERVAL 32768, libical's negative short", "UTC", "2024-01-01", "2400-12-31",
+       event("UID:i\nSUMMARY:I\nDTSTART:20240101T090000Z\nRRULE:FREQ=DAILY;INTERVAL=32768;COUNT=2\n"),
+       {"2024-01-01 09:00-09:00 I", "2113-09-19 09:00-09:00 I"}},
+      {"COUNT beyond 32 bits, and past 9999", "UTC", "9999-12-31", "9999-12-31",
+       event("UID:c\nSUMMARY:C\nDTSTART:20240101T090000Z\nRRULE:FREQ=DAILY;COUNT=4294967298\n") +
+           event("UID:d\nSUMMARY:D\nDTSTART:20240101T100000Z\nRRULE:FREQ=DAILY;COUNT=99999999999999999999\n"),
+       {"9999-12-31 09:00-09:00 C", "9999-12-31 10:00-10:00 D"}},
+      {"numbers no rule can hold: the rule is refused", "UTC", "2024-01-01", "2400-12-31",
+       event("UID:b\nSUMMARY:B\nDTSTART:20240101T090000Z\nRRULE:FREQ=MONTHLY;BYDAY=65537MO\n") +
+           event("UID:n\nSUMMARY:N\nDTSTART:20240101T090000Z\nRRULE:FREQ=DAILY;INTERVAL=-65535\n"),
+       {"2024-01-01 09:00-09:00 B", "2024-01-01 09:00-09:00 N"}},
+  };
+  for (const Listing& l : listings) {
+    std::istringstream zones(l.zones);
+    for (std::string zone; zones >> zone;) {
+      ScopedTimeZone local(zone.c_str());
+      EXPECT_EQ(listedLocally(calendar(l.body), l.from, l.to), l.listed) << l.what << " in " << zone;
+    }
+  }
+}
+
+TEST(EventExpansion, EveryWindowAndTheCachedSpanAgreeWithTheWholeListing) {
+  ScopedTimeZone local("Europe/Berlin");
+  // Copies of a series and of its overrides, ranges, RDATE periods longer
+  // than the series, an all-day series with date-time overrides and EXDATEs.
+  std::string text = calendar(
+      europeBlock("Zone A") +
+      event("UID:s\nSEQUENCE:1\nSUMMARY:S\nDTSTART;TZID=Zone A:20240101T100000\nDTEND;TZID=Zone A:20240101T120000\n"
+            "RRULE:FREQ=WEEKLY;BYDAY=MO,TH;UNTIL=20241231T000000Z\n"
+            "RDATE;VALUE=PERIOD:20240305T120000Z/P9D\n") +
+      event("UID:p\nSUMMARY:P\nDTSTART:20240601T120000Z\nRDATE;VALUE=PERIOD:20241230T220000Z/20250120T010000Z\n") +
+      event("UID:s\nSUMMARY:Old S\nDTSTART;TZID=Zone A:20240102T100000\nRRULE:FREQ=DAILY\n") +
+      event("UID:s\nSUMMARY:Moved\nRECURRENCE-ID;TZID=Zone A:20240205T100000\nDTSTART:20240207T230000Z\n"
+            "DURATION:P2DT3H\n") +
+      event("UID:s\nSEQUENCE:2\nSUMMARY:Moved again\nRECURRENCE-ID;TZID=Zone A:20240205T100000\n"
+            "DTSTART:20240208T230000Z\nDURATION:P2DT3H\n") +
+      event("UID:s\nSUMMARY:Later\nRECURRENCE-ID;RANGE=THISANDFUTURE;TZID=Zone A:20240801T100000\n"
+            "DTSTART;TZID=Zone A:20240803T180000\nDURATION:P1DT1H\n") +
+      event("UID:b\nSUMMARY:B\nDTSTART;VALUE=DATE:20240103\nRRULE:FREQ=WEEKLY;COUNT=50\n"
+            "EXDATE;TZID=Europe/London:20240214T000000\n") +
+      event("UID:b\nSUMMARY:B moved\nRECURRENCE-ID:20240306T000000Z\nDTSTART;VALUE=DATE:20240308\n"
+            "DTEND;VALUE=DATE:20240311\n"));
+  auto file = testing::parseFile(text);
+  ASSERT_TRUE(file.has_value());
+  using Listed = std::tuple<Instant, Instant, std::string, bool>;
+  auto listed = [&](Instant from, Instant to) {
+    std::vector<Listed> out;
+    for (const EventOccurrence& o : testing::occurrencesOf(*file, from, to))
+      out.emplace_back(o.start, o.end, o.title.value_or(""), o.isAllDay);
+    std::sort(out.begin(), out.end());
+    return out;
+  };
+  std::vector<Listed> whole = listed(utc(2000, 1, 1), utc(2100, 1, 1));
+  ASSERT_GT(whole.size(), 150u);
+  EventSpan span = file->eventSpan();
+  ASSERT_FALSE(span.unbounded);
+  for (const Listed& o : whole) EXPECT_TRUE(std::get<0>(o) >= span.first && std::get<1>(o) <= span.last);
+  // Windows from shortly before an occurrence to long after its start.
+  std::mt19937 random(20261210);
+  for (int n = 0; n < 500; ++n) {
+    Instant from = std::get<0>(whole[random() % whole.size()]) + std::chrono::seconds(random() % (24 * 86400)) -
+                   std::chrono::hours(48);
+    Instant to = from + std::chrono::seconds(random() % (3 * 86400));
+    std::vector<Listed> expected;
+    for (const Listed& o : whole)
+      if (std::get<0>(o) <= to && (std::get<1>(o) > from || std::get<0>(o) >= from)) expected.push_back(o);
+    EXPECT_EQ(listed(from, to), expected) << n;
+  }
 }
 
 TEST(CalendarFileParse, RefusesWhatIsNotACalendar) {

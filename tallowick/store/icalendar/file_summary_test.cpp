@@ -30,6 +30,10 @@ TEST(FileSummary, SpanOfSingleAndBoundedRecurringEvents) {
       "BEGIN:VEVENT\nUID:w\nDTSTART:20240501T090000Z\nRRULE:FREQ=DAILY;UNTIL=20240503T090000Z\nEND:VEVENT\n");
   EXPECT_EQ(until.lastEnd, seconds(utc(2024, 5, 3, 9)));
   EXPECT_FALSE(until.unbounded);
+  // A COUNT that outlasts 9999 reaches its end.
+  FileSummary longCount = summaryOf(
+      "BEGIN:VEVENT\nUID:l\nDTSTART:20240501T090000Z\nRRULE:FREQ=DAILY;COUNT=2000000000\nEND:VEVENT\n");
+  EXPECT_TRUE(mayOverlap(longCount, utc(9999, 12, 31), utc(9999, 12, 31, 23)));
 }
 
 TEST(FileSummary, EndlessRulesAndTodos) {

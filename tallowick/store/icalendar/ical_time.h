@@ -25,10 +25,22 @@ struct ZonedTime {
 // The value of a date or date-time property and its TZID parameter.
 ZonedTime zonedTimeOf(icalproperty* property, icaltimetype value);
 
-// The IANA name a TZID stands for: the TZID itself, or without the
-// "/freeassociation.sourceforge.net/" (and "Tzfile/") prefix that libical
-// and Evolution write; empty when `zones` has no zone of that name.
-std::string systemZoneName(std::string_view tzid, const zones::ZoneSource& zones);
+// How far a TZID is read as the name of a system zone.
+enum class ZoneNaming {
+  // The IANA name itself, or behind the "/freeassociation.sourceforge.net/"
+  // (and "Tzfile/") prefix that libical and Evolution write.
+  exact,
+  // Also a name with quotes, blanks or leading slashes around it, and a
+  // Windows zone name as Outlook writes them ("Pacific Standard Time"), by
+  // CLDR's table as ICU carries it. For TZIDs that no block of the file
+  // defines.
+  lenient,
+};
+
+// The IANA name a TZID stands for; empty when `zones` has no zone of that
+// name. Only the name comes from here: the zone itself is `zones`'.
+std::string systemZoneName(std::string_view tzid, const zones::ZoneSource& zones,
+                           ZoneNaming naming = ZoneNaming::exact);
 
 // "YYYYMMDDTHHMMSSZ" of an instant.
 std::string utcStamp(Instant instant);

@@ -16,6 +16,11 @@ using zones::weekdayOf;
 
 int64_t ceilDiv(int64_t a, int64_t b) { return -floorDiv(-a, b); }
 
+// No rule has more starts, or a longer step in any unit, than 0001-9999 has
+// seconds: larger intervals and counts mean the same, and this keeps every
+// product below far from overflowing.
+constexpr int64_t widest = latestWall - earliestWall + 1;
+
 std::vector<int> cleaned(std::vector<int> values, int low, int high, bool allowNegative) {
   std::vector<int> out;
   for (int v : values)
@@ -29,7 +34,8 @@ class Expansion {
  public:
   Expansion(const RecurrenceRule& rule, int64_t dtstart, bool dateOnly, StepBudget& budget)
       : rule_(rule), dtstart_(dtstart), dateOnly_(dateOnly), budget_(budget) {
-    interval_ = std::max<int64_t>(1, rule.interval);
+    interval_ = std::clamp<int64_t>(rule.interval, 1, widest);
+    count_ = std::clamp<int64_t>(rule.count, 0, widest);
     startDay_ = floorDiv(dtstart, daySeconds);
     start_ = civilFromDays(startDay_);
     int64_t secondOfDay = dtstart - startDay_ * daySeconds;
@@ -48,13 +54,13 @@ class Expansion {
     if (stopAt_ <= dtstart_) return;
     emit_ = &emit;
     int64_t k = 0;
-    if (rule_.count == 0 || uniform()) {
+    if (count_ == 0 || uniform()) {
       k = std::max<int64_t>(0, periodIndexOf(std::max(from, dtstart_)));
-      if (rule_.count > 0 && k > 0) {
+      if (count_ > 0 && k > 0) {
         int64_t first = countInPeriod(0), each = countInPeriod(1);
         // Saturating: a count past COUNT only needs to say so.
-        int64_t before = 1 + first + std::min<int64_t>(k - 1, (rule_.count + 1) / std::max<int64_t>(each, 1) + 1) * each;
-        if (before >= rule_.count) return;
+        int64_t before = 1 + first + std::min<int64_t>(k - 1, (count_ + 1) / std::max<int64_t>(each, 1) + 1) * each;
+        if (before >= count_) return;
         counted_ = before;
       }
     }
@@ -97,6 +103,7 @@ class Expansion {
   bool dateOnly_;
   StepBudget& budget_;
   int64_t interval_ = 1;
+  int64_t count_ = 0;
   int64_t startDay_ = 0;
   CivilDate start_{};
   int hour0_ = 0, minute0_ = 0, second0_ = 0;
@@ -439,8 +446,8 @@ class Expansion {
       if (done_) return;
       int64_t first = day * daySeconds, last = first + daySeconds - 1;
       if (last < from_ && first > dtstart_ && last <= stopAt_) {
-        if (rule_.count > 0) {
-          if (counted_ + perDay > rule_.count) {
+        if (count_ > 0) {
+          if (counted_ + perDay > count_) {
             done_ = true;
             return;
           }
@@ -470,8 +477,8 @@ class Expansion {
       done_ = true;
       return;
     }
-    if (rule_.count > 0) {
-      if (counted_ >= rule_.count) {
+    if (count_ > 0) {
+      if (counted_ >= count_) {
         done_ = true;
         return;
       }
@@ -495,7 +502,11 @@ std::optional<int64_t> lastStartOf(const RecurrenceRule& rule, int64_t dtstart, 
   if (rule.count == 0) return std::max(dtstart, std::min(*rule.until, latestWall));
   Expansion expansion(rule, dtstart, dateOnly, budget);
   int64_t from = dtstart;
-  if (std::optional<int64_t> k = expansion.periodOfOccurrence(rule.count)) from = expansion.periodStartOf(*k);
+  if (std::optional<int64_t> k = expansion.periodOfOccurrence(std::min(rule.count, widest))) {
+    from = expansion.periodStartOf(*k);
+    // The count lasts beyond 9999: the series runs to its end.
+    if (from > latestWall) return latestWall;
+  }
   int64_t last = dtstart;
   expansion.run(std::max(from, dtstart), latestWall, [&](int64_t c) { last = c; });
   return last;

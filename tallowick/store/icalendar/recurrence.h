@@ -33,8 +33,8 @@ struct WeekdayNum {
 
 struct RecurrenceRule {
   Frequency freq = Frequency::daily;
-  int64_t interval = 1;
-  int64_t count = 0;             // 0: no COUNT
+  int64_t interval = 1;          // any size: one past the years 0001-9999 repeats nothing
+  int64_t count = 0;             // 0: no COUNT; any size
   std::optional<int64_t> until;  // wall seconds, inclusive
   std::vector<int> bySecond, byMinute, byHour, byMonthDay, byYearDay, byWeekNo, byMonth, bySetPos;
   std::vector<WeekdayNum> byDay;

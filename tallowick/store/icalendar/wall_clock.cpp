@@ -4,6 +4,7 @@
 #include <string_view>
 #include <vector>
 
+#include "tallowick/store/icalendar/content_lines.h"
 #include "tallowick/store/icalendar/recurrence.h"
 #include "tallowick/zones/zone_rules.h"
 
@@ -210,6 +211,15 @@ const WallClock& FileClocks::utc() {
 
 FileClocks::FileClocks(icalcomponent* calendar, const zones::ZoneSource& zones)
     : zones_(zones), local_(std::make_unique<ZoneClock>(zones.local())) {
+  for (icalproperty* p = icalcomponent_get_first_property(calendar, ICAL_X_PROPERTY); p;
+       p = icalcomponent_get_next_property(calendar, ICAL_X_PROPERTY)) {
+    const char* name = icalproperty_get_x_name(p);
+    if (!name || upperAscii(name) != "X-WR-TIMEZONE") continue;
+    const char* value = icalproperty_get_x(p);
+    floatingZone_ = systemZoneName(value ? value : "", zones, ZoneNaming::lenient);
+    if (!floatingZone_.empty()) floating_ = std::make_unique<ZoneClock>(*zones.find(floatingZone_));
+    break;
+  }
   // An iterator of its own: the component's built-in one may be walking the
   // events that ask for these clocks.
   for (icalcompiter it = icalcomponent_begin_component(calendar, ICAL_VTIMEZONE_COMPONENT);
@@ -221,12 +231,19 @@ FileClocks::FileClocks(icalcomponent* calendar, const zones::ZoneSource& zones)
 
 FileClocks::~FileClocks() = default;
 
+std::string FileClocks::systemZoneOf(std::string_view tzid) const {
+  std::string name = systemZoneName(tzid, zones_);
+  if (name.empty() && !blocks_.contains(tzid)) name = systemZoneName(tzid, zones_, ZoneNaming::lenient);
+  return name;
+}
+
 const WallClock& FileClocks::of(const ZonedTime& time) {
-  if (time.wall.is_date || time.tzid.empty()) return icaltime_is_utc(time.wall) ? utc() : local();
+  if (time.wall.is_date) return local();
+  if (time.tzid.empty()) return icaltime_is_utc(time.wall) ? utc() : floating_ ? *floating_ : local();
   auto it = clocks_.find(time.tzid);
   if (it != clocks_.end()) return it->second ? *it->second : local();
   std::unique_ptr<WallClock> clock;
-  if (std::string name = systemZoneName(time.tzid, zones_); !name.empty()) {
+  if (std::string name = systemZoneOf(time.tzid); !name.empty()) {
     clock = std::make_unique<ZoneClock>(*zones_.find(name));
   } else if (auto block = blocks_.find(time.tzid); block != blocks_.end()) {
     clock = std::make_unique<BlockClock>(block->second);
@@ -248,8 +265,10 @@ DateComponents dueComponentsOf(const ZonedTime& time, FileClocks& clocks) {
   c.second = t.second;
   if (icaltime_is_utc(t)) {
     c.timeZone = "UTC";
-  } else if (!time.tzid.empty()) {
-    if (std::string name = systemZoneName(time.tzid, clocks.zoneSource()); !name.empty()) {
+  } else if (time.tzid.empty()) {
+    if (!clocks.floatingZone().empty()) c.timeZone = clocks.floatingZone();
+  } else {
+    if (std::string name = clocks.systemZoneOf(time.tzid); !name.empty()) {
       c.timeZone = name;
     } else if (std::optional<int64_t> wall = wallOf(t); wall && &clocks.of(time) != &clocks.local()) {
       zones::CivilTime u = zones::civilFromWall(clocks.of(time).toUtc(*wall));

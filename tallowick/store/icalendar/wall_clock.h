@@ -36,8 +36,13 @@ std::optional<int64_t> wallOf(const icaltimetype& t);
 struct RecurrenceRule;
 RecurrenceRule ruleFromIcal(const icalrecurrencetype& rule, std::optional<int64_t> until);
 
-// The clocks of one calendar file, looked up by the TZID of each time. A
-// block of the file is read on first use and kept with the object.
+// The clocks of one calendar file, looked up by the TZID of each time: a
+// system zone by its IANA name, else the file's own block of that TZID, else
+// a system zone by a name read leniently (see ZoneNaming), else local time.
+// Floating date-times are in the calendar's X-WR-TIMEZONE (as Google and
+// Apple publish calendars) when it names a system zone, else local; dates
+// are always local. A block of the file is read on first use and kept with
+// the object.
 class FileClocks {
  public:
   // The local time is `zones.local()` when the object is made. Both must
@@ -49,16 +54,25 @@ class FileClocks {
   static const WallClock& utc();
   const zones::ZoneSource& zoneSource() const { return zones_; }
 
+  // The IANA name of the system zone a TZID of this file stands for; empty
+  // when it is the file's block or nothing known.
+  std::string systemZoneOf(std::string_view tzid) const;
+  // The IANA name of X-WR-TIMEZONE; empty when floating times are local.
+  const std::string& floatingZone() const { return floatingZone_; }
+
  private:
   const zones::ZoneSource& zones_;
   std::unique_ptr<WallClock> local_;
+  std::unique_ptr<WallClock> floating_;  // null: local
+  std::string floatingZone_;
   // The file's VTIMEZONE blocks by TZID, the first of each name.
   std::map<std::string, icalcomponent*, std::less<>> blocks_;
   std::map<std::string, std::unique_ptr<WallClock>, std::less<>> clocks_;
 };
 
 // Due-date components of a DUE value: a date gives the date only; a floating
-// date-time its fields; a standard zone its fields and IANA name; UTC its
+// date-time its fields (and the IANA name of X-WR-TIMEZONE, when the file
+// has one); a standard zone its fields and IANA name; UTC its
 // fields and "UTC"; a zone known only from the file's block is converted
 // through it to UTC.
 DateComponents dueComponentsOf(const ZonedTime& time, FileClocks& clocks);

@@ -8,9 +8,10 @@ namespace tallowick::ical {
 namespace {
 
 // 5: files whose events are too costly to expand are marked (those of 4
-// were read again on every listing) and malformed escapes in texts are kept
-// as written (4 read them as libical does), so an older cache is rebuilt
-// rather than trusted.
+// were read again on every listing), malformed escapes in texts are kept as
+// written, and spans hold RDATE periods, INTERVAL and COUNT at full width and
+// Windows zone names, and due dates X-WR-TIMEZONE, so an older cache is
+// rebuilt rather than trusted.
 constexpr std::string_view header = "vantrel-calendar-index 5\n";
 
 // Splits `line` at tabs into exactly `count` fields; no vector, since a store
