@@ -92,6 +92,15 @@ TEST(CalendarFileTexts, MalformedEscapesComeBackAsWritten) {
   }
 }
 
+TEST(CalendarFileTexts, TextsAfterAnAlarmAreExactToo) {
+  auto todos = todosOf(
+      "BEGIN:VTODO\nUID:a\nBEGIN:VALARM\nACTION:DISPLAY\nDESCRIPTION:alarm\nTRIGGER:-PT1H\nEND:VALARM\n"
+      "SUMMARY:Call Bob \nDESCRIPTION:  \nEND:VTODO\n");
+  ASSERT_EQ(todos.size(), 1u);
+  EXPECT_EQ(todos[0].title, "Call Bob ");
+  EXPECT_EQ(todos[0].notes, "  ");
+}
+
 TEST(CalendarFileTexts, BlanksAtTheEndsAreKept) {
   auto todos = todosOf(
       "BEGIN:VTODO\nUID:a\nSUMMARY:Call Bob \nDESCRIPTION:\t two  lines\\n \n"

@@ -31,7 +31,7 @@ std::vector<RawComponent> rawComponents(std::string_view bytes) {
   std::vector<RawComponent> out;
   size_t depth = 0;
   bool inCalendar = false;  // the outermost component is a VCALENDAR
-  bool inWanted = false;    // directly in a VEVENT or VTODO of it
+  bool inWanted = false;    // in a VEVENT or VTODO of it (or in a component of one)
   ContentLineReader lines(bytes);
   ContentLine line;
   while (lines.next(line)) {
@@ -40,11 +40,15 @@ std::vector<RawComponent> rawComponents(std::string_view bytes) {
       std::string kind = upperAscii(trimmedValue(line.value));
       if (++depth == 1) inCalendar = kind == "VCALENDAR";
       bool event = kind == "VEVENT";
-      inWanted = depth == 2 && inCalendar && (event || kind == "VTODO");
-      if (inWanted) out.push_back({event ? ICAL_VEVENT_COMPONENT : ICAL_VTODO_COMPONENT, {}, {}});
+      if (depth == 2) {
+        inWanted = inCalendar && (event || kind == "VTODO");
+        if (inWanted) out.push_back({event ? ICAL_VEVENT_COMPONENT : ICAL_VTODO_COMPONENT, {}, {}});
+      }
     } else if (line.isNamed("END")) {
       if (depth > 0) --depth;
-      inWanted = false;
+      // The end of an alarm inside the event goes back to the event's own
+      // properties.
+      if (depth < 2) inWanted = false;
     } else if (inWanted && depth == 2) {
       if (line.isNamed("PRIORITY") && !out.back().priority) out.back().priority = std::string(line.value);
       for (icalproperty_kind kind : textKinds)
