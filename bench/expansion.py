@@ -101,6 +101,25 @@ CASES = [
 ]
 
 
+def make_store(home, files, zone):
+    """A fresh store of one collection holding `files` (name to text) under `home`, events access granted; the
+    environment a run of it takes."""
+    shutil.rmtree(home, ignore_errors=True)
+    store = os.path.join(home, "store")
+    os.makedirs(os.path.join(store, "cal"))
+    for file_name, text in files.items():
+        with open(os.path.join(store, "cal", file_name), "w", newline="") as f:
+            f.write(text)
+    config = os.path.join(home, "config")
+    os.makedirs(os.path.join(config, "vantrel"))
+    with open(os.path.join(config, "vantrel", "calendar.json"), "w") as f:
+        json.dump({"store": store, "access": {"events": "full-access"}}, f)
+    env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
+    env.update(TZ=zone, XDG_CONFIG_HOME=config, XDG_CACHE_HOME=os.path.join(home, "cache"),
+               XDG_DATA_HOME=os.path.join(home, "data"))
+    return env
+
+
 def run(cmd, env, keep=False):
     """(seconds, max RSS KiB, status, stdout, CPU seconds). The peak memory comes from GNU time: a child of this process
     would report this process's own peak once the answer of a big case has been read. Unless `keep`, the answer is read
@@ -135,19 +154,7 @@ def main():
         if args.only not in name:
             continue
         home = os.path.join(out, "case%02d" % index)
-        shutil.rmtree(home, ignore_errors=True)
-        store = os.path.join(home, "store")
-        os.makedirs(os.path.join(store, "cal"))
-        for file_name, text in files.items():
-            with open(os.path.join(store, "cal", file_name), "w", newline="") as f:
-                f.write(text)
-        config = os.path.join(home, "config")
-        os.makedirs(os.path.join(config, "vantrel"))
-        with open(os.path.join(config, "vantrel", "calendar.json"), "w") as f:
-            json.dump({"store": store, "access": {"events": "full-access"}}, f)
-        env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
-        env.update(TZ="Europe/Berlin", XDG_CONFIG_HOME=config, XDG_CACHE_HOME=os.path.join(home, "cache"),
-                   XDG_DATA_HOME=os.path.join(home, "data"))
+        env = make_store(home, files, "Europe/Berlin")
         cmd = [tallowick, "events", start, end]
         first, count = [], None
         for _ in range(args.runs):

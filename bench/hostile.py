@@ -14,7 +14,7 @@ import statistics
 import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from expansion import ROOT, HERE, calendar, event, run  # noqa: E402
+from expansion import ROOT, HERE, calendar, event, make_store, run  # noqa: E402
 
 
 def lines_event(line, n):
@@ -50,19 +50,8 @@ def main():
     for index, (name, make) in enumerate(SHAPES):
         for n in SIZES:
             home = os.path.join(out, "s%02d-%d" % (index, n))
-            shutil.rmtree(home, ignore_errors=True)
-            store = os.path.join(home, "store")
-            os.makedirs(os.path.join(store, "cal"))
             text = make(n)
-            with open(os.path.join(store, "cal", "a.ics"), "w", newline="") as f:
-                f.write(text)
-            config = os.path.join(home, "config")
-            os.makedirs(os.path.join(config, "vantrel"))
-            with open(os.path.join(config, "vantrel", "calendar.json"), "w") as f:
-                json.dump({"store": store, "access": {"events": "full-access"}}, f)
-            env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
-            env.update(TZ="UTC", XDG_CONFIG_HOME=config, XDG_CACHE_HOME=os.path.join(home, "cache"),
-                       XDG_DATA_HOME=os.path.join(home, "data"))
+            env = make_store(home, {"a.ics": text}, "UTC")
             cmd = [tallowick, "events", "2024-06-01", "2024-06-07"]
             first, warm = [], []
             for _ in range(args.runs):
