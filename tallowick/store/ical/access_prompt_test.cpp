@@ -14,6 +14,12 @@
 #include "tallowick/store/ical/test_support.h"
 
 namespace tallowick::ical {
+
+// Found by GoogleTest through the enum's namespace.
+void PrintTo(PromptAnswer answer, std::ostream* out) {
+  *out << (answer == PromptAnswer::granted ? "granted" : answer == PromptAnswer::refused ? "refused" : "unanswered");
+}
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -72,10 +78,6 @@ const PromptCase kPromptCases[] = {
     {"the reminders question", {{"kdialog", 0}}, PromptAnswer::granted,
      "kdialog --title vantrel --yesno " + kRemindersQuestion + "\n", "kdialog", true, "", EntityType::reminder},
 };
-
-void PrintTo(PromptAnswer answer, std::ostream* out) {
-  *out << (answer == PromptAnswer::granted ? "granted" : answer == PromptAnswer::refused ? "refused" : "unanswered");
-}
 
 // A pseudo-terminal whose input already holds what the person typed.
 class FakeTerminal {
