@@ -6,11 +6,13 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
-#include <regex>
 #include <set>
+#include <sstream>
 
 #include "tests/e2e/process.h"
 
@@ -81,6 +83,25 @@ TEST(Readme, ConsoleBlocksPrintWhatTheyShow) {
   }
 }
 
+// The text of the first `code span` in `text`; "" when there is none.
+std::string firstCodeSpan(const std::string& text) {
+  size_t open = text.find('`');
+  size_t close = open == std::string::npos ? open : text.find('`', open + 1);
+  return close == std::string::npos ? "" : text.substr(open + 1, close - open - 1);
+}
+
+// "3. " and the like, at the start of `line` after `prefix`.
+bool startsNumbered(const std::string& line, const std::string& prefix = "") {
+  if (!line.starts_with(prefix)) return false;
+  size_t at = prefix.size(), digits = at;
+  while (digits < line.size() && std::isdigit(static_cast<unsigned char>(line[digits]))) ++digits;
+  return digits > at && line.compare(digits, 1, ".") == 0;
+}
+
+void replaceAll(std::string& text, const std::string& from, const std::string& to) {
+  for (size_t at = 0; (at = text.find(from, at)) != std::string::npos; at += to.size()) text.replace(at, from.size(), to);
+}
+
 // Troff source as the words it prints: font changes and macro names dropped,
 // escapes of plain characters resolved, lines joined by spaces.
 std::string troffText(const std::string& source) {
@@ -92,10 +113,10 @@ std::string troffText(const std::string& source) {
       line = space == std::string::npos ? "" : line.substr(space + 1);
       line.erase(std::remove(line.begin(), line.end(), '"'), line.end());
     }
-    line = std::regex_replace(line, std::regex(R"(\\f[BIRP])"), "");
-    line = std::regex_replace(line, std::regex(R"(\\-)"), "-");
-    line = std::regex_replace(line, std::regex(R"(\\\(aq)"), "'");
-    line = std::regex_replace(line, std::regex(R"(\\e)"), "\\");
+    for (const char* font : {"\\fB", "\\fI", "\\fR", "\\fP"}) replaceAll(line, font, "");
+    replaceAll(line, "\\-", "-");
+    replaceAll(line, "\\(aq", "'");
+    replaceAll(line, "\\e", "\\");
     text += line + " ";
   }
   return text;
@@ -110,13 +131,9 @@ std::vector<std::string> readmeSteps(const std::string& readme, const std::strin
   std::istringstream lines(readme.substr(at));
   bool inList = false;
   std::string item;
-  auto finish = [&] {
-    std::smatch m;
-    steps.push_back(std::regex_search(item, m, std::regex("`([^`]+)`")) ? m[1].str() : "");
-  };
+  auto finish = [&] { steps.push_back(firstCodeSpan(item)); };
   for (std::string line; std::getline(lines, line);) {
-    bool starts = std::regex_search(line, std::regex(R"(^\d+\. )"));
-    if (starts) {
+    if (startsNumbered(line)) {
       if (inList) finish();
       inList = true;
       item = line;
@@ -137,11 +154,12 @@ std::vector<std::string> manSteps(const std::string& page) {
   std::string item;
   bool inItem = false;
   for (std::string line; std::getline(lines, line);) {
-    if (std::regex_search(line, std::regex(R"(^\.IP \d+\.)"))) {
+    if (startsNumbered(line, ".IP ")) {
       if (inItem) steps.push_back(troffText(item));
       inItem = true;
       item.clear();
-    } else if (inItem && std::regex_search(line, std::regex(R"(^\.(IP|PP|SH|TP|RE)\b)"))) {
+    } else if (inItem && (line.starts_with(".IP") || line.starts_with(".PP") || line.starts_with(".SH") ||
+                          line.starts_with(".TP") || line.starts_with(".RE"))) {
       steps.push_back(troffText(item));
       inItem = false;
     } else if (inItem) {
@@ -201,8 +219,7 @@ TEST(Readme, ManualPagesCarryItsSettingsMembersAndSteps) {
   std::set<std::string> modelMembers;
   std::istringstream table(readme.substr(readme.find("\n| member", at) + 1));
   for (std::string line; std::getline(table, line) && line.starts_with("|");) {
-    std::smatch m;
-    if (std::regex_search(line, m, std::regex(R"(^\| `([A-Za-z]+)` \|)"))) modelMembers.insert(m[1].str());
+    if (line.starts_with("| `")) modelMembers.insert(firstCodeSpan(line));
   }
   EXPECT_EQ(modelMembers.size(), 5u);
   EXPECT_EQ(manMembers(orvendel, "~/.config/vantrel/model.json"), modelMembers);
