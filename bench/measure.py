@@ -3,8 +3,12 @@
 
 Every comparison runs its two commands alternately in one loop (after a warm-up),
 so that both see the same machine state, and reports the median and spread of
-each, the ratio of the medians and the peak memory (max RSS) of every run.
+each, the ratio of the medians and the peak memory (max RSS) of one more run.
 Usage: bench/run (builds, generates the stores, then calls this script).
+With --links STATIC_BUILD it compares only the two ways of linking: the
+programs of --build (linked shared, the default) against those of
+STATIC_BUILD (-DVANTREL_STATIC_LIBS=ON), their sizes and the start-up of
+`tallowick reminder-lists` and `tallowick events` on the sample store.
 """
 
 import argparse
@@ -23,14 +27,22 @@ ROOT = os.path.dirname(HERE)
 
 
 def run_once(cmd, env, cwd=None):
-    """Runs cmd with stdout and stderr discarded; returns (seconds, max RSS KiB, status)."""
+    """Runs cmd with stdout and stderr discarded; returns (seconds, status)."""
     start = time.perf_counter()
     proc = subprocess.Popen(cmd, env=env, cwd=cwd, stdin=subprocess.DEVNULL,
                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    _, status, usage = os.wait4(proc.pid, 0)
+    _, status, _ = os.wait4(proc.pid, 0)
     elapsed = time.perf_counter() - start
-    proc.returncode = os.waitstatus_to_exitcode(status)
-    return elapsed, usage.ru_maxrss, proc.returncode
+    return elapsed, os.waitstatus_to_exitcode(status)
+
+
+def peak_rss_kib(cmd, env):
+    """The peak memory of one run, from GNU time. A child of this process would
+    report this interpreter's own memory instead (about 16 MiB): exec keeps the
+    high-water mark of the process it replaces."""
+    proc = subprocess.run(["/usr/bin/time", "-f", "%M"] + cmd, env=env, stdin=subprocess.DEVNULL,
+                          stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+    return int(proc.stderr.decode().strip().splitlines()[-1])
 
 
 class Side:
@@ -41,12 +53,16 @@ class Side:
     def sample(self, record):
         if self.before:
             self.before()
-        elapsed, rss, status = run_once(self.cmd, self.env)
+        elapsed, status = run_once(self.cmd, self.env)
         if record:
             self.times.append(elapsed)
-            self.rss.append(rss)
             if status != 0:
                 self.failures += 1
+
+    def measure_peak(self):
+        if self.before:
+            self.before()
+        self.rss.append(peak_rss_kib(self.cmd, self.env))
 
     def median(self):
         return statistics.median(self.times)
@@ -62,6 +78,8 @@ def compare(name, ours, baseline, runs, warmup, target=None, big_store=False):
     for _ in range(runs):
         ours.sample(True)
         baseline.sample(True)
+    ours.measure_peak()
+    baseline.measure_peak()
     ratio = ours.median() / baseline.median()
     row = {
         "name": name,
@@ -197,6 +215,58 @@ def check_freshness(tallowick, env, store):
     return results
 
 
+def link_kind(binary):
+    """"static" when ICU is linked in, else "shared" (the figures say which)."""
+    out = subprocess.run(["ldd", binary], capture_output=True, text=True).stdout
+    return "shared" if "libicuuc" in out else "static"
+
+
+def sample_env(base_env, out, name):
+    home = os.path.join(out, name)
+    shutil.rmtree(home, ignore_errors=True)
+    shutil.copytree(os.path.join(ROOT, "sample"), home)
+    return dict(base_env, XDG_CONFIG_HOME=os.path.join(home, "config"), XDG_DATA_HOME=os.path.join(home, "data"),
+                XDG_CACHE_HOME=os.path.join(home, "cache"))
+
+
+def compare_links(shared_build, static_build, out, runs, warmup):
+    """Sizes and start-up of the shared and the static programs, side by side."""
+    base_env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
+    base_env["TZ"] = "Europe/Berlin"
+    env = sample_env(base_env, out, "links-home")
+    builds = {"shared": shared_build, "static": static_build}
+    for kind, build in builds.items():
+        found = link_kind(os.path.join(build, "tallowick", "tallowick"))
+        if found != kind:
+            raise SystemExit("%s holds %s programs, not %s ones" % (build, found, kind))
+    lines = ["| | shared | static |", "|---|---|---|"]
+    for program in ("tallowick", "orvendel"):
+        sizes = [os.path.getsize(os.path.join(b, program, program)) / 1e6 for b in builds.values()]
+        lines.append("| size of `%s` | %.1f MB | %.1f MB |" % (program, *sizes))
+    rows = []
+    for label, argv in [("reminder-lists", ["reminder-lists"]), ("events", ["events", "2026-01-05", "2026-01-11"])]:
+        sides = {kind: Side("%s %s (%s)" % ("tallowick", label, kind),
+                            [os.path.join(build, "tallowick", "tallowick")] + argv, env)
+                 for kind, build in builds.items()}
+        row = compare("tallowick %s (sample), static against shared" % label, sides["static"], sides["shared"],
+                      runs, warmup)
+        rows.append(row)
+        lines.append("| `tallowick %s` (sample), median ms (min..max) | %.1f (%.1f..%.1f) | %.1f (%.1f..%.1f) |" % (
+            " ".join(argv), row["baseline_median_ms"], *row["baseline_spread_ms"], row["ours_median_ms"],
+            *row["ours_spread_ms"]))
+        lines.append("| its peak memory (max RSS) | %.1f MiB | %.1f MiB |" % (
+            row["baseline_max_rss_kib"] / 1024, row["ours_max_rss_kib"] / 1024))
+    noop = Side("do-nothing program", [os.path.join(shared_build, "bench", "noop")], base_env)
+    floor = compare("do-nothing program, for scale", noop, Side("true", ["true"], base_env), runs, warmup)
+    lines.append("| do-nothing program, for scale | %.1f ms | |" % floor["ours_median_ms"])
+    table = "\n".join(lines) + "\n\nMachine: " + describe_machine() + "\n"
+    with open(os.path.join(out, "links.md"), "w") as f:
+        f.write(table)
+    with open(os.path.join(out, "links.json"), "w") as f:
+        json.dump({"rows": rows, "table": table}, f, indent=1)
+    print(table)
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument("--build", default=os.path.join(ROOT, "build-bench"))
@@ -205,7 +275,12 @@ def main():
     parser.add_argument("--warmup", type=int, default=3)
     parser.add_argument("--first-runs", type=int, default=3, help="runs of the cold-cache comparison")
     parser.add_argument("--tokens", type=int, default=10000)
+    parser.add_argument("--links", metavar="STATIC_BUILD", help="compare only shared and static linking")
     args = parser.parse_args()
+    os.makedirs(args.out, exist_ok=True)
+    if args.links:
+        compare_links(args.build, args.links, os.path.abspath(args.out), args.runs, args.warmup)
+        return
 
     tallowick = os.path.join(args.build, "tallowick", "tallowick")
     orvendel = os.path.join(args.build, "orvendel", "orvendel")
@@ -297,7 +372,7 @@ def main():
         server.send_signal(signal.SIGTERM)
         server.wait()
 
-    machine = describe_machine()
+    machine = describe_machine() + "; programs linked %s" % link_kind(tallowick)
     with open(os.path.join(out, "results.json"), "w") as f:
         json.dump({"rows": rows, "freshness": freshness, "machine": machine}, f, indent=1)
     with open(os.path.join(out, "results.md"), "w") as f:

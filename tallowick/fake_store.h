@@ -64,7 +64,7 @@ struct FakeState {
 
   Reminder& addReminder(const std::string& title, const Calendar& list) {
     Reminder r;
-    r.identifier = "r" + std::to_string(nextIdentifier++);
+    r.identifier = std::to_string(nextIdentifier++).insert(0, 1, 'r');  // see saveReminder
     r.title = title;
     r.calendar = list;
     reminders.push_back(r);
@@ -133,7 +133,8 @@ class FakeStore : public CalendarStore {
     s_.calls.push_back(commit ? "saveReminder(commit)" : "saveReminder");
     if (s_.saveFailure) throw StoreError(*s_.saveFailure);
     if (reminder.identifier.empty()) {
-      reminder.identifier = "r" + std::to_string(s_.nextIdentifier++);
+      // Not "r" + to_string(): GCC 12 at -O3 warns (-Wrestrict) about that temporary.
+      reminder.identifier = std::to_string(s_.nextIdentifier++).insert(0, 1, 'r');
       s_.reminders.push_back(reminder);
     } else {
       for (auto& r : s_.reminders)

@@ -1,9 +1,11 @@
 // tallowick and a CalDAV server, synced by vdirsyncer with the configuration
 // the README's CalDAV section gives, word for word but for the server's
-// address. The server is Debian's Radicale on a free loopback port with its
-// storage in a temporary directory; it is filled over HTTP as another client
-// would, synced, listed and changed by tallowick, synced back, and what
-// arrived is checked on the server. The test starts and stops its own server.
+// address. The server is Debian's Radicale set up as that section says (its
+// user made with the README's htpasswd line, its configuration the README's),
+// on a free loopback port, in a temporary home; it is filled over HTTP as
+// another client would, synced, listed and changed by tallowick, synced back,
+// and what arrived is checked on the server. The test starts and stops its own
+// server.
 
 #include <curl/curl.h>
 #include <fcntl.h>
@@ -31,6 +33,7 @@ using namespace std::chrono_literals;
 
 const char* const kRadicale = "/usr/bin/radicale";
 const char* const kVdirsyncer = "/usr/bin/vdirsyncer";
+const char* const kHtpasswd = "/usr/bin/htpasswd";
 const char* const kUser = "alice";
 const char* const kPassword = "s3cret-for-tests";
 
@@ -44,19 +47,25 @@ void writeText(const fs::path& path, const std::string& text) {
   std::ofstream(path, std::ios::binary) << text;
 }
 
+// The fenced block of `readme` that starts with `open`, without the fence.
+std::string readmeBlock(const std::string& readme, const std::string& open) {
+  auto start = readme.find(open);
+  if (start == std::string::npos) return "";
+  start = readme.find('\n', start) + 1;
+  return readme.substr(start, readme.find("```", start) - start);
+}
+
 // Radicale as a child in a session of its own, killed with the test process
 // if that dies first, and stopped (SIGTERM, then SIGKILL) when this goes away.
+// It runs as the README starts it, in `home`, but on a free loopback port.
 class Radicale {
  public:
-  explicit Radicale(const fs::path& dir) : log_(dir / "radicale.log") {
-    writeText(dir / "users", std::string(kUser) + ":" + kPassword + "\n");
-    writeText(dir / "config", "[server]\nhosts = 127.0.0.1:0\n"
-                              "[auth]\ntype = htpasswd\nhtpasswd_filename = " + (dir / "users").string() +
-                                  "\nhtpasswd_encryption = plain\n"
-                                  "[rights]\ntype = owner_only\n"
-                                  "[storage]\nfilesystem_folder = " + (dir / "collections").string() +
-                                  "\n[web]\ntype = none\n[logging]\nlevel = info\n");
-    std::string config = (dir / "config").string();
+  Radicale(const fs::path& dir, const fs::path& home) : log_(dir / "radicale.log") {
+    fs::create_directories(dir);
+    std::vector<std::string> env{"HOME=" + home.string(), "PATH=/usr/bin:/bin", "LC_ALL=C.UTF-8"};
+    std::vector<char*> envp;
+    for (auto& e : env) envp.push_back(e.data());
+    envp.push_back(nullptr);
     pid_t parent = ::getpid();
     pid_ = ::fork();
     if (pid_ < 0) throw std::runtime_error("fork failed");
@@ -69,7 +78,8 @@ class Radicale {
       ::dup2(null, 0);
       ::dup2(log, 1);
       ::dup2(log, 2);
-      ::execl(kRadicale, kRadicale, "--config", config.c_str(), static_cast<char*>(nullptr));
+      ::execle(kRadicale, kRadicale, "--server-hosts", "127.0.0.1:0", "--logging-level", "info",
+               static_cast<char*>(nullptr), envp.data());
       ::_exit(127);
     }
     // With port 0 the system picks a free port, and Radicale logs which.
@@ -232,13 +242,12 @@ const std::vector<std::string> kCompletionProperties = {"STATUS", "COMPLETED", "
 class CalDav : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (::access(kRadicale, X_OK) != 0 || ::access(kVdirsyncer, X_OK) != 0)
-      GTEST_SKIP() << "Debian's radicale and vdirsyncer are not installed: run scripts/setup";
+    if (::access(kRadicale, X_OK) != 0 || ::access(kVdirsyncer, X_OK) != 0 || ::access(kHtpasswd, X_OK) != 0)
+      GTEST_SKIP() << "Debian's radicale, vdirsyncer and apache2-utils are not installed: run scripts/setup";
     std::string pattern = (fs::temp_directory_path() / "tallowick-caldav-XXXXXX").string();
     dir_ = ::mkdtemp(pattern.data());
     home_ = dir_ / "home";
     fs::create_directories(home_);
-    server_ = std::make_unique<Radicale>(dir_ / "server");
     // Only HOME: the README's paths are the defaults under it.
     for (const char* name : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME", "VDIRSYNCER_CONFIG", "PYTHONPATH",
                              "PYTHONHOME", "http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY", "all_proxy",
@@ -250,6 +259,9 @@ class CalDav : public ::testing::Test {
     options_.env["NO_PROXY"] = "127.0.0.1";
     options_.workingDirectory = home_.string();
     options_.timeout = 60s;
+    setUpRadicaleFromTheReadme();
+    if (HasFatalFailure()) return;
+    server_ = std::make_unique<Radicale>(dir_ / "server", home_);
   }
 
   void TearDown() override {
@@ -300,6 +312,23 @@ class CalDav : public ::testing::Test {
     }
     std::sort(names.begin(), names.end());
     return names;
+  }
+
+  // The README's user and configuration of Radicale, in this home.
+  void setUpRadicaleFromTheReadme() {
+    std::string readme = readText(fs::path(SOURCE_DIR) / "README.md");
+    std::string config = readmeBlock(readme, "```ini\n[server]\n");
+    ASSERT_NE(config, "") << "no Radicale configuration in the README";
+    writeText(home_ / ".config/radicale/config", config);
+    // The README's htpasswd line asks for the password; -b takes it from the
+    // command line instead.
+    const std::string command = "htpasswd -c ~/.config/radicale/users " + std::string(kUser);
+    ASSERT_NE(readme.find("\n" + command + " "), std::string::npos) << "no htpasswd line in the README";
+    e2e::ProcessOptions options = options_;
+    auto r = e2e::runProcess("/bin/sh", {"-c", "htpasswd -b -c ~/.config/radicale/users " + std::string(kUser) + " " +
+                                                   kPassword},
+                             options);
+    ASSERT_EQ(r.status, 0) << r.err;
   }
 
   // The README's vdirsyncer configuration, pointed at this server.

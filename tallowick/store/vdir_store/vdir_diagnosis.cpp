@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "tallowick/store/icalendar/calendar_file.h"
+#include "tallowick/store/vdir/access_prompt.h"
 #include "tallowick/store/vdir/settings.h"
 #include "tallowick/store/vdir/summary_cache.h"
 #include "tallowick/store/vdir/vdir.h"
@@ -119,17 +120,34 @@ void VdirPlatform::diagnoseFolders(StoreDiagnosis& d) {
 void VdirPlatform::diagnoseAccess(StoreDiagnosis& d) {
   Env& env = *config_.env;
   const std::string& file = config_.settingsFile;
+  PromptRoute route = promptRoute(PromptEnvironment::current());
+  std::string asking;
+  if (route.graphicalSession && !route.dialog.empty()) asking = "with " + route.dialog + " (" + route.dialogPath + ")";
+  else if (route.terminal) asking = "on the terminal";
+  if (route.graphicalSession && route.dialog.empty()) {
+    std::string programs;
+    for (const DialogProgram& p : dialogPrograms())
+      programs += (programs.empty() ? "" : ", ") + p.name + " (package " + p.package + ")";
+    asking += std::string(asking.empty() ? "" : " ") + "(no dialog program found: " + programs + ")";
+  }
+  d.facts.push_back({"asking", asking.empty() ? "nobody can be asked: no graphical session and no terminal" : asking});
+  const bool nobody = !(route.graphicalSession && !route.dialog.empty()) && !route.terminal;
   for (EntityType type : {EntityType::event, EntityType::reminder}) {
     const std::string what = type == EntityType::event ? "events" : "reminders";
     int state = readAccessState(env, file, type);
     d.facts.push_back({"access to " + what, accessWord(state)});
-    const std::string grant = "to grant it, set \"access\": {\"" + what + "\": \"full-access\"} in " + file;
+    const std::string setIt = "set \"access\": {\"" + what + "\": \"full-access\"} in " + file;
+    const std::string grant = "to grant it, " + setIt;
     if (state == auth_status::denied || state == auth_status::restricted)
       d.problems.push_back("access to " + what + " is " + accessWord(state) + "; " + grant);
     else if (state == auth_status::writeOnly)
       d.problems.push_back("access to " + what + " is write-only, which lists nothing; " + grant);
     else if (state != auth_status::notDetermined && state != auth_status::fullAccess)
       d.problems.push_back("the access to " + what + " cannot be read from " + file + "; " + grant);
+    else if (state == auth_status::notDetermined && nobody)
+      d.problems.push_back("nobody can be asked for access to " + what +
+                           " here, so every run fails with the access not granted; install zenity (or kdialog, or "
+                           "x11-utils), run tallowick request-access " + what + " in a terminal, or " + setIt);
   }
 }
 
