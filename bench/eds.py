@@ -34,7 +34,7 @@ from zoneinfo import ZoneInfo
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 import generate_store as gen  # noqa: E402
-from measure import describe_machine, run_once  # noqa: E402
+from measure import describe_machine, peak_rss_kib, run_once  # noqa: E402
 
 WEEK = ("2026-06-01", "2026-06-07")
 ZONE = "Europe/Berlin"
@@ -133,11 +133,12 @@ def measure(label, commands, env, runs, warmup):
     failures = {name: 0 for name, _ in commands}
     for i in range(warmup + runs):
         for name, argv in commands:
-            elapsed, peak, status = run_once(argv, env)
+            elapsed, status = run_once(argv, env)
             if i >= warmup:
                 times[name].append(elapsed * 1000)
-                rss[name].append(peak / 1024)
                 failures[name] += status != 0
+    for name, argv in commands:
+        rss[name].append(peak_rss_kib(argv, env) / 1024)
     rows = []
     for name, argv in commands:
         answer = subprocess.run(argv, env=env, capture_output=True, text=True).stdout

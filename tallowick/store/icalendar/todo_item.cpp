@@ -33,13 +33,17 @@ bool onlyCompleted(const std::vector<TodoItem>& before, const std::vector<TodoIt
 }
 
 std::string contentName(const Reminder& r, const std::string& list) {
-  std::string name = "list\n" + list + "\ntitle\n" + r.title.value_or("") + "\npriority\n" + std::to_string(r.priority);
-  if (r.notes) name += "\nnotes\n" + *r.notes;
+  std::string name = "list\n";
+  name.append(list).append("\ntitle\n").append(r.title.value_or("")).append("\npriority\n");
+  name += std::to_string(r.priority);
+  if (r.notes) name.append("\nnotes\n").append(*r.notes);
   if (const std::optional<DateComponents>& d = r.dueDateComponents) {
     name += "\ndue";
-    for (const std::optional<int>& field : {d->year, d->month, d->day, d->hour, d->minute, d->second})
-      name += field ? " " + std::to_string(*field) : std::string(" -");
-    if (d->timeZone) name += " " + *d->timeZone;
+    for (const std::optional<int>& field : {d->year, d->month, d->day, d->hour, d->minute, d->second}) {
+      name += ' ';
+      name += field ? std::to_string(*field) : "-";
+    }
+    if (d->timeZone) name.append(" ").append(*d->timeZone);
   }
   return name;
 }
