@@ -35,6 +35,12 @@ std::string oneLine(std::string_view text) {
   return out;
 }
 
+std::string factLine(std::string_view name, std::string_view value) {
+  std::string text(name);
+  text.append(": ").append(value);
+  return oneLine(text) + "\n";
+}
+
 std::string describeError(std::exception_ptr error) {
   try {
     std::rethrow_exception(error);

@@ -16,6 +16,12 @@ namespace vantrel {
 // unchanged, so fixed messages stay byte for byte.
 std::string oneLine(std::string_view text);
 
+// One "<name>: <value>" line of a doctor's report, line feed included, made
+// one printable line as oneLine does: names and values come from files and
+// from services, and a line break or an escape sequence in them must not
+// forge a line or drive the terminal.
+std::string factLine(std::string_view name, std::string_view value);
+
 // The line the entry prints for an error: what() of any std::exception (each
 // program's HelperError carries its message there), through oneLine;
 // "Unknown error" for anything else.

@@ -11,12 +11,7 @@ void runDoctor(ModelPlatform& platform, std::ostream& out) {
   LanguageModel& model = platform.defaultModel();
   ModelDiagnosis diagnosis = model.diagnose();
   std::string text;
-  // Names and values come from files and from the runtime: a line break or an
-  // escape sequence in them must not forge a line or drive the terminal.
-  auto line = [&](const std::string& name, const std::string& value) {
-    text += vantrel::oneLine(name + ": " + value);
-    text.push_back('\n');
-  };
+  auto line = [&](const std::string& name, const std::string& value) { text += vantrel::factLine(name, value); };
   for (const auto& fact : diagnosis.facts) line(fact.name, fact.value);
   std::string codes;
   for (const Language& language : model.supportedLanguages())
